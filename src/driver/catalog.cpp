@@ -1,0 +1,68 @@
+// Message formatting and the program's output forms.
+#include "driver/catalog.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "platform/platform.h"
+
+wchar_t ErrorPrefix[30] = {};
+const wchar_t* const ProgramName = L"sweepdirs";
+
+namespace {
+
+void Write(const std::wstring& text) { plat::WriteText(text.data(), text.size()); }
+
+// The text for an error code: the catalogue first, then the platform's own
+// texts, and a fixed text naming the code when neither has one.
+std::wstring ErrorText(uint32_t code, const wchar_t* insert) {
+  std::wstring text;
+  if (plat::CatalogMessage(code, insert, nullptr, text)) return text;
+  if (plat::SystemMessage(code, text)) return text;
+  wchar_t fallback[64];
+  std::swprintf(fallback, 64, L"No message text exists for error code 0x%08X.\n",
+                static_cast<unsigned>(code));
+  return fallback;
+}
+
+}  // namespace
+
+void LoadErrorPrefix() {
+  std::wstring text;
+  ErrorPrefix[0] = L'\0';
+  if (!plat::CatalogMessage(MSG_ERROR_PREFIX, nullptr, nullptr, text)) return;
+  if (!text.empty() && text.back() == L'\n') text.pop_back();
+  const size_t capacity = sizeof ErrorPrefix / sizeof ErrorPrefix[0];
+  if (text.size() >= capacity) return;
+  std::wmemcpy(ErrorPrefix, text.c_str(), text.size() + 1);
+}
+
+void ReportMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
+  std::wstring text;
+  if (!plat::CatalogMessage(id, insert1, insert2, text)) return;
+  if (lineEnd) text += L'\n';
+  Write(text);
+}
+
+void ReportError(uint32_t code, const wchar_t* path) {
+  std::wstring line = ErrorPrefix;
+  line += L' ';
+  if (code > kCatalogIdBound) {
+    line += ErrorText(code, path);
+  } else {
+    // A path is never passed into a system text; it stands before it.
+    if (path) {
+      line += path;
+      line += L" : ";
+    }
+    line += ErrorText(code, nullptr);
+  }
+  line += L'\n';
+  Write(line);
+}
+
+void PrintUsage() {
+  for (uint32_t id = MSG_USAGE_FIRST; id <= MSG_USAGE_LAST; ++id)
+    ReportMessage(id, ProgramName, nullptr, false);
+}

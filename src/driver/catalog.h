@@ -1,0 +1,29 @@
+// The message catalogue access and the three printing operations.
+#pragma once
+
+#include <cstdint>
+
+#include "sweepdirs.h"  // message ids, generated from res/sweepdirs.mc
+
+// Codes above this bound are catalogue ids; system codes and HRESULTs are not.
+inline constexpr uint32_t kCatalogIdBound = 0xC0020000u;
+
+// "ERROR:", loaded once from the catalogue; empty when it could not be loaded.
+extern wchar_t ErrorPrefix[30];
+
+// The program's name in the first usage line.
+extern const wchar_t* const ProgramName;
+
+// Loads ErrorPrefix from the catalogue.
+void LoadErrorPrefix();
+
+// Prints catalogue message `id` with up to two inserts; with `lineEnd` the
+// line is closed after it. Reports no failure.
+void ReportMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd);
+
+// Prints the error line for `code` (a catalogue id or a system code), about
+// `path` when one is given, followed by an empty line.
+void ReportError(uint32_t code, const wchar_t* path);
+
+// Prints the 13 usage lines.
+void PrintUsage();

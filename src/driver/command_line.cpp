@@ -1,0 +1,169 @@
+// Parsing the command line into the ordered action list.
+#include "driver/command_line.h"
+
+#include <cwchar>
+
+#include "driver/catalog.h"
+#include "platform/platform.h"
+
+uint32_t RunFlags = 0;
+uint32_t DeleteEnabled = 1;
+wchar_t* TimeText = nullptr;
+int TimeTextLength = 0;
+uint32_t ActionCount = 0;
+ActionItem* LastActionItem = nullptr;
+const wchar_t InvalidPathCharacters[8] = L"/*?\"<>|";
+
+namespace {
+
+// The code for a failure the platform may not have given a code for.
+uint32_t FailureCode() {
+  uint32_t code = plat::LastErrorCode();
+  return code != 0 ? code : plat::kErrorNotEnoughMemory;
+}
+
+uint32_t AppendItem(ActionItem*& head, ActionKind kind, wchar_t* argument) {
+  auto* item = static_cast<ActionItem*>(plat::HeapAllocate(sizeof(ActionItem)));
+  if (!item) return FailureCode();
+  item->next = nullptr;
+  item->kind = kind;
+  item->argument = argument;
+  if (head == nullptr)
+    head = item;
+  else
+    LastActionItem->next = item;
+  LastActionItem = item;
+  ++ActionCount;
+  return 0;
+}
+
+uint32_t Refuse(ActionItem*& head, uint32_t id, const wchar_t* argument) {
+  ReportError(id, argument);
+  FreeActionList(head);
+  return id;
+}
+
+bool HoldsInvalidPathCharacter(const wchar_t* argument) {
+  return std::wcspbrk(argument, InvalidPathCharacters) != nullptr;
+}
+
+}  // namespace
+
+void UpperCaseAscii(wchar_t* text) {
+  for (; *text; ++text)
+    if (*text >= L'a' && *text <= L'z') *text = static_cast<wchar_t>(*text - L'a' + L'A');
+}
+
+uint32_t FormatTimeText() {
+  int length = plat::TimeOfDayText(nullptr, 0);
+  if (length <= 0) return FailureCode();
+  auto* text = static_cast<wchar_t*>(plat::HeapAllocate(static_cast<size_t>(length) * sizeof(wchar_t)));
+  if (!text) return FailureCode();
+  if (plat::TimeOfDayText(text, length) <= 0) {
+    uint32_t code = FailureCode();
+    plat::HeapRelease(text);
+    return code;
+  }
+  FreeTimeText();
+  TimeText = text;
+  TimeTextLength = length;
+  return 0;
+}
+
+void FreeTimeText() {
+  if (TimeText) plat::HeapRelease(TimeText);
+  TimeText = nullptr;
+  TimeTextLength = 0;
+}
+
+void FreeActionList(ActionItem*& head) {
+  while (head) {
+    ActionItem* next = head->next;
+    plat::HeapRelease(head);
+    head = next;
+  }
+  LastActionItem = nullptr;
+}
+
+void ResetCommandLineState() {
+  RunFlags = 0;
+  DeleteEnabled = 1;
+  FreeTimeText();
+  ActionCount = 0;
+  LastActionItem = nullptr;
+}
+
+uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
+  int index = 1;
+  while (index < argc) {
+    wchar_t* argument = argv[index];
+    const size_t length = std::wcslen(argument);
+
+    if (length == 2 && argument[0] == L'/' && argument[1] == L'?') {
+      PrintUsage();
+      return 1;
+    }
+    if (argument[0] != L'/') return Refuse(head, MSG_INVALID_PARAMETER, argument);
+
+    if (length == 2) {
+      const wchar_t option = static_cast<wchar_t>(argument[1] & ~0x20);
+      if (option != L'D' && option != L'V') return Refuse(head, MSG_INVALID_PARAMETER, argument);
+      const ActionKind kind = option == L'D' ? DirectoryTarget : VolumeTarget;
+      const uint32_t nothingCollected = option == L'D' ? MSG_NO_DIRECTORY : MSG_NO_VOLUME;
+      ++index;
+      const int first = index;
+      while (index < argc && argv[index][0] != L'/') {
+        if (HoldsInvalidPathCharacter(argv[index]))
+          return Refuse(head, MSG_INVALID_PARAMETER, argv[index]);
+        if (uint32_t code = AppendItem(head, kind, argv[index])) {
+          FreeActionList(head);
+          return code;
+        }
+        ++index;
+      }
+      if (index == first) return Refuse(head, nothingCollected, nullptr);
+      continue;
+    }
+
+    if (length == 8) {
+      UpperCaseAscii(argument);
+      ActionKind kind;
+      if (std::wcsncmp(argument, L"/ALLLOGS", 8) == 0) {
+        kind = AllUserLogs;
+      } else if (std::wcsncmp(argument, L"/USERLOG", 8) == 0) {
+        kind = UserLogs;
+      } else if (std::wcsncmp(argument, L"/VERBOSE", 8) == 0) {
+        RunFlags |= ReportFlag | VerboseFlag;
+        if (uint32_t code = FormatTimeText()) {
+          FreeActionList(head);
+          return code;
+        }
+        ReportMessage(MSG_STARTED_AT, TimeText, nullptr, false);
+        ++index;
+        continue;
+      } else {
+        return Refuse(head, MSG_INVALID_PARAMETER, argument);
+      }
+      if (uint32_t code = AppendItem(head, kind, nullptr)) {
+        FreeActionList(head);
+        return code;
+      }
+      ++index;
+      continue;
+    }
+
+    if (length == 5) {
+      UpperCaseAscii(argument);
+      if (std::wcsncmp(argument, L"/LIST", 5) != 0) return Refuse(head, MSG_INVALID_PARAMETER, argument);
+      RunFlags |= ReportFlag;
+      DeleteEnabled = 0;
+      ++index;
+      continue;
+    }
+
+    return Refuse(head, MSG_INVALID_PARAMETER, argument);
+  }
+
+  if (ActionCount == 0) return Refuse(head, MSG_ONLY_LIST_OR_VERBOSE, nullptr);
+  return 0;
+}

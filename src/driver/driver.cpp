@@ -1,0 +1,87 @@
+// The driver: prepares the run, runs the action items in order, closes it.
+#include "driver/driver.h"
+
+#include "driver/catalog.h"
+#include "driver/command_line.h"
+#include "logs/logs.h"
+#include "platform/platform.h"
+#include "workarea/workarea.h"
+
+wchar_t HostName[16] = {};
+
+namespace {
+
+// Runs one item; returns true with `status` set when the item's outcome
+// replaces the run status.
+bool RunItem(const ActionItem& item, uint32_t& status) {
+  switch (item.kind) {
+    case DirectoryTarget:
+      CleanDirectory(item.argument);
+      return false;
+    case VolumeTarget:
+      status = RunVolumeTarget(item.argument);
+      return true;
+    case UserLogs:
+      CleanUserLogs();
+      return false;
+    case AllUserLogs:
+      status = CleanAllUserLogs();
+      if (status != 0) ReportError(status, nullptr);
+      return true;
+  }
+  return false;
+}
+
+void CloseRun(uint32_t status) {
+  if (DeleteEnabled == 0 && status == 0) ReportMessage(MSG_NOTHING_DELETED, nullptr, nullptr, false);
+  if (RunFlags & VerboseFlag) {
+    if (FormatTimeText() == 0) ReportMessage(MSG_FINISHED_AT, TimeText, nullptr, false);
+    FreeTimeText();
+  }
+}
+
+}  // namespace
+
+uint32_t RunCleanup(int argc, wchar_t** argv) {
+  LoadErrorPrefix();
+  if (argc < 2) {
+    PrintUsage();
+    CloseRun(1);
+    return 1;
+  }
+
+  uint32_t status = plat::SocketsStart();
+  if (status != 0) {
+    ReportError(status, nullptr);
+    CloseRun(status);
+    return status;
+  }
+
+  uint32_t length = 0;
+  if (!plat::ComputerName(HostName, sizeof HostName / sizeof HostName[0], length)) {
+    status = plat::LastErrorCode();
+    ReportError(status, nullptr);
+  } else {
+    HostName[length] = L'\0';
+    UpperCaseAscii(HostName);
+
+    ActionItem* head = nullptr;
+    status = ParseCommandLine(argc, argv, head);
+    if (status == 0) {
+      while (head) {
+        ActionItem* item = head;
+        uint32_t outcome = 0;
+        if (RunItem(*item, outcome)) status = outcome;
+        head = item->next;
+        plat::HeapRelease(item);
+      }
+      LastActionItem = nullptr;
+    }
+    // After "/?" the items made before it are never run, only returned.
+    FreeActionList(head);
+  }
+
+  plat::SocketsStop();
+  CloseRun(status);
+  return status;
+}

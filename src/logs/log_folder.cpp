@@ -1,0 +1,49 @@
+// The scan of one LOGS folder: stale log files by their names.
+#include <string_view>
+
+#include "driver/catalog.h"
+#include "driver/command_line.h"
+#include "logs/logs.h"
+#include "workarea/workarea.h"
+
+bool ParseLogName(const wchar_t* name, size_t length, int32_t& ownerId) {
+  if (length < 5 || std::wstring_view(name + length - 4, 4) != L".log") return false;
+  // The closing dot: the last one at positions length-5 down to 1.
+  size_t closing = 0;
+  for (size_t i = length - 5; i >= 1 && closing == 0; --i)
+    if (name[i] == L'.') closing = i;
+  if (closing == 0) return false;
+  // The opening dot: the last one before it, again never position 0.
+  size_t opening = 0;
+  for (size_t i = closing - 1; i >= 1 && opening == 0; --i)
+    if (name[i] == L'.') opening = i;
+  if (opening == 0) return false;
+  const std::wstring idText(name + opening + 1, name + closing);
+  ownerId = ReadProcessId(idText.c_str(), 16);
+  return true;
+}
+
+void CleanLogFolder(const std::wstring& folder) {
+  plat::DirEntry entry;
+  plat::Listing* listing = plat::ListFirst(folder + L"\\*", entry);
+  if (!listing) {
+    ReportError(plat::LastErrorCode(), folder.c_str());
+    return;
+  }
+  std::wstring child = folder + L'\\';
+  const size_t stem = child.size();
+  do {
+    const wchar_t* name = entry.name;
+    int32_t ownerId = 0;
+    if (IsDotEntry(name) || !ParseLogName(name, entry.nameLength, ownerId)) continue;
+    if (RunFlags & VerboseFlag) ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, false);
+    if (IsOwnerAlive(static_cast<uint32_t>(ownerId))) continue;
+    if (RunFlags == ReportFlag) ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, true);
+    if (DeleteEnabled == 0) continue;
+    child.resize(stem);
+    child.append(name, entry.nameLength);
+    RemoveTree(child);
+    if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, child.c_str(), nullptr, false);
+  } while (plat::ListNext(listing, entry));
+  plat::ListClose(listing);
+}

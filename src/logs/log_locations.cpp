@@ -1,0 +1,53 @@
+// Finding the LOGS folders: the current user's, every profile's, the system account's.
+#include "driver/catalog.h"
+#include "logs/logs.h"
+#include "workarea/workarea.h"
+
+namespace {
+
+bool Exists(const std::wstring& path) { return plat::FileAttributes(path) != plat::kInvalidAttributes; }
+
+}  // namespace
+
+void CleanUserLogs() {
+  std::wstring path;
+  if (uint32_t code = plat::KnownFolderPath(plat::KnownFolder::RoamingAppData, path)) {
+    ReportError(code, nullptr);
+    return;
+  }
+  path += L"\\KEL\\LOGS";
+  if (!Exists(path)) {
+    ReportError(MSG_PATH_NOT_FOUND, path.c_str());
+    return;
+  }
+  CleanLogFolder(path);
+}
+
+uint32_t CleanAllUserLogs() {
+  std::wstring profiles;
+  if (plat::KnownFolderPath(plat::KnownFolder::UserProfiles, profiles) != 0) return plat::kErrorPathNotFound;
+  plat::DirEntry entry;
+  plat::Listing* listing = plat::ListFirst(profiles + L"\\*", entry);
+  if (!listing) return plat::LastErrorCode();
+
+  std::wstring path = profiles + L'\\';
+  const size_t stem = path.size();
+  do {
+    if (IsDotEntry(entry.name) || !(entry.attributes & plat::kAttrDirectory)) continue;
+    path.resize(stem);
+    path.append(entry.name, entry.nameLength);
+    path += L"\\AppData\\Roaming\\KEL\\LOGS";
+    if (Exists(path)) CleanLogFolder(path);
+  } while (plat::ListNext(listing, entry));
+
+  // The system account's profile comes last, while the profile search is still open.
+  std::wstring system;
+  if (plat::KnownFolderPath(plat::KnownFolder::System, system) != 0) {
+    plat::ListClose(listing);
+    return plat::kErrorPathNotFound;
+  }
+  system += L"\\config\\systemprofile\\AppData\\Roaming\\KEL\\LOGS";
+  if (Exists(system)) CleanLogFolder(system);
+  plat::ListClose(listing);
+  return 0;
+}

@@ -1,0 +1,154 @@
+// The one seam between the portable code and the operating system.
+//
+// Three implementations exist, chosen at link time: win32/ (Windows), posix/
+// (Linux) and the fake in tests/fake/ (unit tests). Every call that can fail
+// records a platform error code that LastErrorCode() returns afterwards, as
+// GetLastError() does on Windows. No system header leaks through here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+// ---- error codes the portable code must recognise (the platform's own) ----
+#if defined(_WIN32)
+inline constexpr uint32_t kErrorFileNotFound = 2;       // ERROR_FILE_NOT_FOUND
+inline constexpr uint32_t kErrorPathNotFound = 3;       // ERROR_PATH_NOT_FOUND
+inline constexpr uint32_t kErrorAccessDenied = 5;       // ERROR_ACCESS_DENIED
+inline constexpr uint32_t kErrorNotEnoughMemory = 8;    // ERROR_NOT_ENOUGH_MEMORY
+inline constexpr uint32_t kErrorDirNotEmpty = 145;      // ERROR_DIR_NOT_EMPTY
+#else
+inline constexpr uint32_t kErrorFileNotFound = 2;       // ENOENT
+inline constexpr uint32_t kErrorPathNotFound = 2;       // ENOENT
+inline constexpr uint32_t kErrorAccessDenied = 13;      // EACCES
+inline constexpr uint32_t kErrorNotEnoughMemory = 12;   // ENOMEM
+inline constexpr uint32_t kErrorDirNotEmpty = 39;       // ENOTEMPTY
+#endif
+
+// ---- attribute bits, as the Windows file system reports them ----
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrNormal = 0x80;
+inline constexpr uint32_t kAttrReparsePoint = 0x400;     // a link: junction or symbolic link
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+
+// ---- errors ----
+
+// The error code recorded by the last failing platform call.
+uint32_t LastErrorCode();
+
+// ---- directory listing ----
+
+// One entry of a listing. `name` stays valid until the next call on the listing.
+struct DirEntry {
+  const wchar_t* name = nullptr;
+  size_t nameLength = 0;
+  uint32_t attributes = 0;
+};
+
+struct Listing;  // opaque, one open enumeration
+
+// Opens the listing named by `pattern` (a folder followed by "\*") and
+// delivers its first entry. "." and ".." are delivered like other entries
+// where the file system has them. Returns null on failure (LastErrorCode()).
+Listing* ListFirst(const std::wstring& pattern, DirEntry& entry);
+// Delivers the next entry; false at the end or on any failure.
+bool ListNext(Listing* listing, DirEntry& entry);
+// Closes a listing opened by ListFirst.
+void ListClose(Listing* listing);
+
+// ---- single-item file system operations ----
+
+// The attribute bits of `path` itself (a final link is not followed; a link
+// carries kAttrReparsePoint, plus kAttrDirectory when it leads to a
+// directory). kInvalidAttributes on failure.
+uint32_t FileAttributes(const std::wstring& path);
+// Removes the empty directory `path`. False on failure, with the code.
+bool RemoveEmptyDirectory(const std::wstring& path);
+// Deletes the file (or file link) `path`. False on failure, with the code.
+bool DeleteOneFile(const std::wstring& path);
+// Removes the link `path` itself, never anything it leads to. False on
+// failure (also where the platform cannot remove a link without following it).
+bool RemoveLinkItself(const std::wstring& path);
+
+// What a directory is, whichever path leads to it: two paths that lead to
+// the same directory give the same identity.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+};
+// The identity of the directory `path` leads to, links followed. False on
+// failure (LastErrorCode()).
+bool DirectoryIdentity(const std::wstring& path, FileIdentity& identity);
+
+// ---- processes ----
+
+struct Snapshot;  // opaque, one picture of the running processes
+
+// Takes a snapshot of all processes; null on failure (LastErrorCode()).
+Snapshot* SnapshotOpen();
+// Moves to the first / next process; false when there is none or on failure.
+bool SnapshotFirst(Snapshot* snapshot, uint32_t& processId);
+bool SnapshotNext(Snapshot* snapshot, uint32_t& processId);
+// The image file name of the current process of the snapshot (empty when
+// unknown). Only asked for the process whose id matters.
+std::wstring SnapshotImageName(Snapshot* snapshot);
+// Releases the snapshot.
+void SnapshotClose(Snapshot* snapshot);
+
+// ---- places and names ----
+
+enum class KnownFolder { Windows, RoamingAppData, UserProfiles, System };
+
+// The path of a known folder, without a final separator. Returns 0, or the
+// platform's failure code (an HRESULT on Windows).
+uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path);
+
+// Folder texts that follow a drive letter, matched like the recycle bin at
+// the root of a drive, that a volume walk must never enter on this platform
+// besides the portable ones. Ends with a null pointer.
+const wchar_t* const* PlatformRootExclusions();
+
+// Compares at most `count` characters of two strings, letter case ignored.
+// 0 when equal.
+int CompareNoCase(const wchar_t* a, const wchar_t* b, size_t count);
+
+// Reads this computer's name into `buffer` of `capacity` characters.
+// On success `length` is the number of characters (no terminator) and the
+// result is true; false on failure (LastErrorCode()).
+bool ComputerName(wchar_t* buffer, uint32_t capacity, uint32_t& length);
+
+// Formats the current local time of day in the user's own format. With a
+// null buffer returns the characters needed, terminator included; otherwise
+// writes at most `capacity` characters and returns how many were written,
+// terminator included. 0 on failure (LastErrorCode()).
+int TimeOfDayText(wchar_t* buffer, int capacity);
+
+// ---- message texts ----
+
+// Formats catalogue message `id` with the inserts (%1, %2; either may be
+// null) into `text`, with "\n" line ends. Returns false when the catalogue
+// has no such message.
+bool CatalogMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2,
+                    std::wstring& text);
+// The platform's own text for error code `code`, with "\n" line ends and a
+// final line end. False when the platform has none.
+bool SystemMessage(uint32_t code, std::wstring& text);
+
+// ---- process services ----
+
+// Starts / stops the sockets layer (a no-op where there is none).
+uint32_t SocketsStart();
+void SocketsStop();
+
+// Process heap. HeapAllocate returns null on failure; the platform may or
+// may not record a code then.
+void* HeapAllocate(size_t bytes);
+void HeapRelease(void* block);
+
+// Writes text to standard output. "\n" becomes the platform's line end.
+void WriteText(const wchar_t* text, size_t length);
+
+}  // namespace plat

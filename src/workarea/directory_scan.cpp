@@ -1,0 +1,28 @@
+// The /d scan: the stale work areas directly inside one directory.
+#include "driver/catalog.h"
+#include "driver/command_line.h"
+#include "workarea/workarea.h"
+
+void CleanDirectory(const wchar_t* directory) {
+  const std::wstring parent = directory;
+  plat::DirEntry entry;
+  plat::Listing* listing = plat::ListFirst(parent + L"\\*", entry);
+  if (!listing) {
+    ReportError(plat::LastErrorCode(), directory);
+    return;
+  }
+  std::wstring child = parent + L'\\';
+  const size_t stem = child.size();
+  do {
+    const wchar_t* name = entry.name;
+    if (IsDotEntry(name)) continue;
+    if (!(entry.attributes & plat::kAttrDirectory)) continue;
+    if (!IsStaleWorkArea(name, directory)) continue;
+    if (DeleteEnabled == 0) continue;
+    child.resize(stem);
+    child.append(name, entry.nameLength);
+    RemoveTree(child);
+    if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, child.c_str(), nullptr, false);
+  } while (plat::ListNext(listing, entry));
+  plat::ListClose(listing);
+}

@@ -1,0 +1,51 @@
+// Is the owner process of a leftover still running?
+#include <cwchar>
+
+#include "driver/catalog.h"
+#include "driver/command_line.h"
+#include "workarea/workarea.h"
+
+namespace {
+
+constexpr wchar_t kOwnerImagePrefix[] = L"KEL.EXE";
+constexpr size_t kOwnerImagePrefixLength = 7;
+
+// The processes could not be looked at: the owner's state is unknown, so
+// the item must stay. Any open trace line is closed before the error line.
+bool ProbeFailed(uint32_t code) {
+  if (RunFlags & VerboseFlag) plat::WriteText(L"\n", 1);
+  ReportError(code, nullptr);
+  return true;
+}
+
+bool IsOwnerImage(std::wstring& image) {
+  UpperCaseAscii(image.data());
+  return image.size() >= kOwnerImagePrefixLength &&
+         std::wcsncmp(image.c_str(), kOwnerImagePrefix, kOwnerImagePrefixLength) == 0;
+}
+
+}  // namespace
+
+bool IsOwnerAlive(uint32_t processId) {
+  plat::Snapshot* snapshot = plat::SnapshotOpen();
+  if (!snapshot) return ProbeFailed(plat::LastErrorCode());
+
+  uint32_t id = 0;
+  if (!plat::SnapshotFirst(snapshot, id)) {
+    uint32_t code = plat::LastErrorCode();
+    plat::SnapshotClose(snapshot);
+    return ProbeFailed(code);
+  }
+
+  bool found = false;
+  do {
+    if (id != processId) continue;
+    std::wstring image = plat::SnapshotImageName(snapshot);
+    if (IsOwnerImage(image)) found = true;
+  } while (!found && plat::SnapshotNext(snapshot, id));
+  plat::SnapshotClose(snapshot);
+
+  if (RunFlags & VerboseFlag)
+    ReportMessage(found ? MSG_PROCESS_ACTIVE : MSG_PROCESS_NOT_ACTIVE, nullptr, nullptr, false);
+  return found;
+}

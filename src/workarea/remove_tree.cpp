@@ -1,0 +1,50 @@
+// Removing a file, a link, or a whole directory tree.
+#include "driver/catalog.h"
+#include "workarea/workarea.h"
+
+namespace {
+
+uint32_t Failed(const std::wstring& path) {
+  uint32_t code = plat::LastErrorCode();
+  ReportError(code, path.c_str());
+  return code;
+}
+
+// Removes every entry of the non-empty directory `path`, then the directory.
+uint32_t EmptyAndRemove(const std::wstring& path) {
+  plat::DirEntry entry;
+  plat::Listing* listing = plat::ListFirst(path + L"\\*", entry);
+  if (!listing) return Failed(path);
+  std::wstring child = path + L'\\';
+  const size_t stem = child.size();
+  do {
+    if (IsDotEntry(entry.name)) continue;
+    child.resize(stem);
+    child.append(entry.name, entry.nameLength);
+    if (uint32_t code = RemoveTree(child)) {
+      // Reported where it happened; this directory and the rest stay.
+      plat::ListClose(listing);
+      return code;
+    }
+  } while (plat::ListNext(listing, entry));
+  plat::ListClose(listing);
+  if (plat::RemoveEmptyDirectory(path)) return 0;
+  return Failed(path);
+}
+
+}  // namespace
+
+uint32_t RemoveTree(const std::wstring& path) {
+  const uint32_t attributes = plat::FileAttributes(path);
+  if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory)) {
+    // A link is removed itself; what it leads to is never listed.
+    if (attributes & plat::kAttrReparsePoint) return plat::RemoveLinkItself(path) ? 0 : Failed(path);
+    if (plat::RemoveEmptyDirectory(path)) return 0;
+    const uint32_t code = plat::LastErrorCode();
+    if (code == plat::kErrorDirNotEmpty) return EmptyAndRemove(path);
+    ReportError(code, path.c_str());
+    return code;
+  }
+  if (plat::DeleteOneFile(path)) return 0;
+  return Failed(path);
+}

@@ -1,0 +1,124 @@
+// The /v walk: every directory below a volume or path, depth first, past
+// the excluded folders and never round a link cycle.
+#include <cwchar>
+#include <vector>
+
+#include "driver/catalog.h"
+#include "driver/command_line.h"
+#include "workarea/workarea.h"
+
+ExcludedFolder ExcludedFolderTable[3] = {
+    {ExcludeKnownFolder, plat::KnownFolder::Windows, std::wstring(), nullptr, 0},
+    {ExcludeDriveRootSuffix, plat::KnownFolder::Windows, std::wstring(), L":\\$recycle.bin", 14},
+    {ExcludeEnd, plat::KnownFolder::Windows, std::wstring(), nullptr, 0},
+};
+
+namespace {
+
+// The directories on the current path of the walk, outermost first. Their
+// identities are only looked up once a link is met below them.
+struct Ancestor {
+  std::wstring path;
+  bool identityKnown;
+  plat::FileIdentity identity;
+};
+std::vector<Ancestor> Ancestors;
+
+// E, E: and E:\ all become E:\; any other path gains a final separator.
+std::wstring NormalisedPath(const std::wstring& path) {
+  std::wstring normalised = path;
+  if (normalised.size() == 1) normalised += L':';
+  if (normalised.back() != L'\\') normalised += L'\\';
+  return normalised;
+}
+
+bool MatchesRootSuffix(const std::wstring& child, const wchar_t* suffix, size_t length) {
+  return child.size() == length + 1 && plat::CompareNoCase(child.c_str() + 1, suffix, length) == 0;
+}
+
+bool IsExcluded(const std::wstring& child) {
+  for (const ExcludedFolder& folder : ExcludedFolderTable) {
+    if (folder.kind == ExcludeEnd) break;
+    if (folder.kind == ExcludeKnownFolder) {
+      if (child.size() == folder.length &&
+          plat::CompareNoCase(child.c_str(), folder.resolvedPath.c_str(), folder.length) == 0)
+        return true;
+    } else if (MatchesRootSuffix(child, folder.suffix, folder.length)) {
+      return true;
+    }
+  }
+  for (const wchar_t* const* suffix = plat::PlatformRootExclusions(); *suffix; ++suffix)
+    if (MatchesRootSuffix(child, *suffix, std::wcslen(*suffix))) return true;
+  return false;
+}
+
+// True when the link `child` leads back to a directory on the current path.
+bool LeadsToAncestor(const std::wstring& child) {
+  plat::FileIdentity target;
+  if (!plat::DirectoryIdentity(child, target)) return false;
+  for (Ancestor& ancestor : Ancestors) {
+    if (!ancestor.identityKnown)
+      ancestor.identityKnown = plat::DirectoryIdentity(ancestor.path, ancestor.identity);
+    if (ancestor.identityKnown && ancestor.identity.volume == target.volume &&
+        ancestor.identity.file == target.file)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+uint32_t WalkVolume(const std::wstring& path) {
+  // An empty argument names no volume; it must not become a walk of a drive.
+  if (path.empty()) return plat::kErrorPathNotFound;
+  const std::wstring base = NormalisedPath(path);
+  plat::DirEntry entry;
+  plat::Listing* listing = plat::ListFirst(base + L'*', entry);
+  if (!listing) return plat::LastErrorCode();
+
+  Ancestors.push_back({base, false, {}});
+  std::wstring child = base;
+  const size_t stem = child.size();
+  do {
+    const wchar_t* name = entry.name;
+    if (IsDotEntry(name) || !(entry.attributes & plat::kAttrDirectory)) continue;
+    child.resize(stem);
+    child.append(name, entry.nameLength);
+    if (IsStaleWorkArea(name, path.c_str())) {
+      if (DeleteEnabled) {
+        RemoveTree(child);
+        if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, child.c_str(), nullptr, false);
+      }
+      continue;
+    }
+    if (IsExcluded(child)) continue;
+    if ((entry.attributes & plat::kAttrReparsePoint) && LeadsToAncestor(child)) continue;
+    WalkVolume(child);
+  } while (plat::ListNext(listing, entry));
+  plat::ListClose(listing);
+  Ancestors.pop_back();
+  return 0;
+}
+
+uint32_t RunVolumeTarget(const wchar_t* argument) {
+  for (ExcludedFolder& folder : ExcludedFolderTable) {
+    if (folder.kind == ExcludeEnd) break;
+    if (folder.kind != ExcludeKnownFolder) continue;
+    if (uint32_t code = plat::KnownFolderPath(folder.folderId, folder.resolvedPath)) {
+      ReportError(code, nullptr);
+      return code;
+    }
+    folder.length = static_cast<uint32_t>(folder.resolvedPath.size());
+  }
+
+  const uint32_t status = WalkVolume(argument);
+  if (status != 0) ReportError(status, argument);
+
+  for (ExcludedFolder& folder : ExcludedFolderTable) {
+    if (folder.kind == ExcludeEnd) break;
+    if (folder.kind != ExcludeKnownFolder) continue;
+    folder.resolvedPath = std::wstring();
+    folder.length = 0;
+  }
+  return status;
+}

@@ -1,0 +1,68 @@
+// Recognising work-area directory names and judging whether they are stale.
+#include <algorithm>
+#include <climits>
+#include <cwchar>
+
+#include "driver/catalog.h"
+#include "driver/command_line.h"
+#include "driver/driver.h"
+#include "workarea/workarea.h"
+
+namespace {
+
+bool IsFormA(const wchar_t* name, size_t length) {
+  return length >= 4 && (name[0] == L'_' || name[0] == L'#') && name[1] == L'T' && name[2] == L'D';
+}
+
+bool IsFormB(const wchar_t* name, size_t length) {
+  return length >= 9 && std::wcsncmp(name, L"KEL_util", 8) == 0;
+}
+
+// Compares a host text taken from a name with this computer's name.
+bool HostMatches(std::wstring host) {
+  UpperCaseAscii(host.data());
+  if (host == HostName) return true;
+  if (RunFlags & VerboseFlag) ReportMessage(MSG_HOST_MISMATCH, nullptr, nullptr, false);
+  return false;
+}
+
+}  // namespace
+
+int32_t ReadProcessId(const wchar_t* text, int base) {
+  long value = std::wcstol(text, nullptr, base);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+int IsStaleWorkArea(const wchar_t* name, const wchar_t* parent) {
+  const size_t length = std::wcslen(name);
+  if (length < 4) return 0;
+  const bool formA = IsFormA(name, length);
+  if (!formA && !IsFormB(name, length)) return 0;
+
+  if (RunFlags & VerboseFlag) ReportMessage(MSG_FOUND, parent, name, false);
+
+  int32_t processId = 0;
+  if (formA) {
+    processId = ReadProcessId(name + 3, 10);
+    if (name[length - 1] == L'_') {
+      // The host runs from the first "_" at position 3 or later up to the closing "_".
+      const wchar_t* open = std::wcschr(name + 3, L'_');
+      const wchar_t* hostStart = open + 1;
+      const wchar_t* hostEnd = name + length - 1;
+      std::wstring host = hostStart <= hostEnd ? std::wstring(hostStart, hostEnd) : std::wstring();
+      if (!HostMatches(host)) return 0;
+    }
+  } else {
+    std::wstring host = length > 21 ? std::wstring(name + 21, name + length) : std::wstring();
+    if (!HostMatches(host)) return 0;
+    std::wstring idText = length > 12 ? std::wstring(name + 12, std::min<size_t>(length - 12, 8))
+                                      : std::wstring();
+    processId = ReadProcessId(idText.c_str(), 16);
+  }
+
+  if (IsOwnerAlive(static_cast<uint32_t>(processId))) return 0;
+  if (RunFlags == ReportFlag) ReportMessage(MSG_FOUND, parent, name, true);
+  return 1;
+}

@@ -1,0 +1,55 @@
+// Work-area cleanup: the owner probe, the name rule, removal, scan and walk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+// True for the entries "." and "..", which every listing skips.
+inline bool IsDotEntry(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// True when a process with id `processId` whose image name begins with
+// "KEL.EXE" runs now, or when that cannot be known (the item then stays).
+bool IsOwnerAlive(uint32_t processId);
+
+// 1 when directory `name`, found in `parent`, is the work area of an ended
+// KEL process of this computer; 0 otherwise. Prints the trace lines.
+int IsStaleWorkArea(const wchar_t* name, const wchar_t* parent);
+
+// Reads a number as wcstol does in `base`, clamped to 32 signed bits.
+int32_t ReadProcessId(const wchar_t* text, int base);
+
+// Removes a file, a link, or a directory with everything below it. 0 when
+// `path` is gone, otherwise the code of the one failure that was reported.
+uint32_t RemoveTree(const std::wstring& path);
+
+// Removes the stale work areas directly inside `directory`.
+void CleanDirectory(const wchar_t* directory);
+
+enum ExcludeKind : uint32_t {
+  ExcludeKnownFolder = 0,
+  ExcludeDriveRootSuffix = 1,
+  ExcludeEnd = 2,
+};
+
+// One folder the volume walk never enters.
+struct ExcludedFolder {
+  ExcludeKind kind;
+  plat::KnownFolder folderId;  // ExcludeKnownFolder: the folder to resolve
+  std::wstring resolvedPath;   // ExcludeKnownFolder: held for one walk
+  const wchar_t* suffix;       // ExcludeDriveRootSuffix: the text after the drive letter
+  uint32_t length;             // characters of resolvedPath or suffix
+};
+
+extern ExcludedFolder ExcludedFolderTable[3];
+
+// Walks `path` depth first, removing every stale work area met. 0 when
+// `path` itself could be listed, otherwise the listing's failure code.
+uint32_t WalkVolume(const std::wstring& path);
+
+// One /v item as the driver runs it: resolves the excluded folders, walks,
+// reports a failure. Returns the status that replaces the run status.
+uint32_t RunVolumeTarget(const wchar_t* argument);
