@@ -17,7 +17,7 @@ struct RunResult {
 
 // Runs this build's sweepdirs with `args` (UTF-8, each passed as one
 // argument exactly as given, empty ones included) and waits for it.
-RunResult Run(const std::vector<std::string>& args);
+RunResult RunSweepdirs(const std::vector<std::string>& args);
 
 // The command-line text naming the absolute POSIX path `posixPath` on this
 // build, in Windows form ("Z:\tmp\x" under Wine, "C:\tmp\x" on POSIX).
