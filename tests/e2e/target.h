@@ -23,6 +23,31 @@ RunResult RunSweepdirs(const std::vector<std::string>& args);
 // build, in Windows form ("Z:\tmp\x" under Wine, "C:\tmp\x" on POSIX).
 std::string ArgPath(const std::string& posixPath);
 
+// A drive letter ("Y") whose root is the POSIX folder `posixDir` on this
+// build, or "" where the build has no drives of its own (on POSIX every
+// drive letter names "/").
+std::string DriveFor(const std::string& posixDir);
+
+// The POSIX folder that is this build's C:\ (on POSIX: "/").
+std::string SystemDriveRoot();
+
+// A LOGS folder the log options look at: where it is on this machine, and
+// how sweepdirs names it in its output.
+struct LogFolder {
+  std::string posix;
+  std::string shown;
+};
+struct LogPlaces {
+  LogFolder user;          // the current user's
+  LogFolder otherProfile;  // another profile's, found only by /ALLLOGS
+  LogFolder system;        // the system account's
+  std::string profiles;    // the folder that holds the profiles (POSIX path)
+};
+// From now on every run looks for log folders only in places private to
+// this test program; the real profiles are never touched. The LOGS folders
+// are not created. Fails the test where the machine cannot isolate them.
+LogPlaces IsolateLogPlaces();
+
 // The line end of this build's output ("\r\n" or "\n").
 std::string Eol();
 

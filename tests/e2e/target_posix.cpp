@@ -4,12 +4,14 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -108,7 +110,50 @@ KelProcesses& Kel() {
   return processes;
 }
 
+// Runs are wrapped in a private mount namespace once the log places are isolated.
+struct Isolation {
+  bool on = false;
+  std::string base, home;
+  ~Isolation() {
+    if (on) std::filesystem::remove_all(base);
+  }
+};
+
+Isolation& Isolated() {
+  static Isolation isolation;
+  return isolation;
+}
+
 }  // namespace
+
+LogPlaces IsolateLogPlaces() {
+  Isolation& iso = Isolated();
+  if (!iso.on) {
+    char pattern[] = "/tmp/sweepdirs-logs-XXXXXX";
+    if (!mkdtemp(pattern)) Fail("mkdtemp");
+    iso.base = pattern;
+    struct passwd* record = getpwuid(getuid());
+    if (!record) Fail("getpwuid");
+    iso.home = record->pw_dir;
+    for (const char* sub : {"/home", "/userhome", "/varlib"})
+      if (mkdir((iso.base + sub).c_str(), 0755) != 0) Fail("mkdir");
+    // Make sure the machine lets us make a private mount namespace at all.
+    const std::string probe = "unshare -m --propagation private sh -c 'mount --bind " + iso.base +
+                              "/home /home' >/dev/null 2>&1";
+    if (std::system(probe.c_str()) != 0)
+      Fail("this machine refuses a private mount namespace (unshare -m as root); the log tests need one");
+    iso.on = true;
+  }
+  const std::string logs = "/AppData/Roaming/KEL/LOGS";
+  std::string shownHome = ArgPath(iso.home);
+  LogPlaces places;
+  places.user = {iso.base + "/userhome" + logs, shownHome + "\\AppData\\Roaming\\KEL\\LOGS"};
+  places.otherProfile = {iso.base + "/home/other" + logs, "C:\\home\\other\\AppData\\Roaming\\KEL\\LOGS"};
+  places.system = {iso.base + "/varlib/kel/system32/config/systemprofile" + logs,
+                   "C:\\var\\lib\\kel\\system32\\config\\systemprofile\\AppData\\Roaming\\KEL\\LOGS"};
+  places.profiles = iso.base + "/home";
+  return places;
+}
 
 RunResult RunSweepdirs(const std::vector<std::string>& args) {
   char path[] = "/tmp/sweepdirs-out-XXXXXX";
@@ -116,7 +161,15 @@ RunResult RunSweepdirs(const std::vector<std::string>& args) {
   if (fd < 0) Fail("mkstemp");
   unlink(path);
 
-  std::vector<std::string> argv{SWEEPDIRS_NATIVE_BINARY};
+  std::vector<std::string> argv;
+  const Isolation& iso = Isolated();
+  if (iso.on) {
+    argv = {"/usr/bin/unshare", "-m", "--propagation", "private", "sh", "-c",
+            "mount --bind \"$1\" /home && mount --bind \"$2\" \"$3\" && mount --bind \"$4\" /var/lib && "
+            "shift 4 && exec \"$@\"",
+            "sh", iso.base + "/home", iso.base + "/userhome", iso.home, iso.base + "/varlib"};
+  }
+  argv.push_back(SWEEPDIRS_NATIVE_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
   const pid_t pid = Spawn(argv, fd);
   int status = 0;
@@ -150,6 +203,10 @@ std::string ArgPath(const std::string& posixPath) {
 }
 
 std::string Eol() { return "\n"; }
+
+std::string DriveFor(const std::string&) { return std::string(); }
+
+std::string SystemDriveRoot() { return "/"; }
 
 uint32_t StartKel() {
   KelProcesses& kel = Kel();
