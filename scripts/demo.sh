@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds sweepdirs and runs it on a demo tree: stale, live and foreign work
+# areas side by side, the live one owned by a real running KEL.EXE.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/lib.sh
+need_packages cmake ninja-build g++ coreutils
+
+cmake --preset native -DSWEEPDIRS_TESTS=OFF >/dev/null
+cmake --build --preset native -j "$(nproc)" --target sweepdirs >/dev/null
+bin="$PWD/build/native/sweepdirs"
+
+demo=$(mktemp -d /tmp/sweepdirs-demo-XXXXXX)
+host=$(hostname | cut -d. -f1 | cut -c1-15 | tr a-z A-Z)
+cp "$(command -v sleep)" "$demo/KEL.EXE"
+"$demo/KEL.EXE" 600 &
+kel=$!
+trap 'kill $kel 2>/dev/null; rm -rf "$demo"' EXIT
+
+dead=5000000
+work="$demo/work"
+mkdir -p "$work/_TD${dead}_${host}_/scratch" "$work/_TD${kel}_${host}_" "$work/_TD${dead}_OTHERPC_" \
+         "$work/KEL_util0000$(printf '%08X' $dead)_${host}" "$work/projects"
+echo data > "$work/_TD${dead}_${host}_/scratch/file.tmp"
+win="C:${work//\//\\}"
+
+echo "Demo tree $work (this computer: $host, live KEL.EXE: process $kel)"
+ls -1 "$work" | sed 's/^/  /'
+echo
+echo "\$ sweepdirs /list /verbose /d '$win'"
+"$bin" /list /verbose /d "$win" || true
+echo
+echo "\$ sweepdirs /verbose /d '$win'"
+"$bin" /verbose /d "$win" || true
+echo
+echo "Left in the tree:"
+ls -1 "$work" | sed 's/^/  /'

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: unit, contract and end-to-end tests
+# of the POSIX build, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and the end-to-end tests of the Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/lib.sh
+need_packages cmake ninja-build g++ libgtest-dev googletest mingw-w64 wine wine64 util-linux
+
+jobs=$(nproc)
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$jobs"
+cmake --preset sanitize -DSWEEPDIRS_WINE_TESTS=OFF >/dev/null
+cmake --build --preset sanitize -j "$jobs"
+
+status=0
+ctest --preset native -j 1 || status=1
+ctest --preset sanitize -j 1 || status=1
+exit $status
