@@ -6,9 +6,9 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 need_packages cmake ninja-build g++ coreutils
 
-cmake --preset native -DSWEEPDIRS_TESTS=OFF >/dev/null
-cmake --build --preset native -j "$(nproc)" --target sweepdirs >/dev/null
-bin="$PWD/build/native/sweepdirs"
+cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DSWEEPDIRS_TESTS=OFF >/dev/null
+cmake --build build/demo -j "$(nproc)" --target sweepdirs >/dev/null
+bin="$PWD/build/demo/sweepdirs"
 
 demo=$(mktemp -d /tmp/sweepdirs-demo-XXXXXX)
 host=$(hostname | cut -d. -f1 | cut -c1-15 | tr a-z A-Z)

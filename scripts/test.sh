@@ -10,9 +10,9 @@ need_packages cmake ninja-build g++ libgtest-dev googletest mingw-w64 wine wine6
 jobs=$(nproc)
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
-cmake --preset native >/dev/null
+cmake --preset native -DSWEEPDIRS_TESTS=ON -DSWEEPDIRS_WINE_TESTS=ON >/dev/null
 cmake --build --preset native -j "$jobs"
-cmake --preset sanitize -DSWEEPDIRS_WINE_TESTS=OFF >/dev/null
+cmake --preset sanitize -DSWEEPDIRS_TESTS=ON -DSWEEPDIRS_WINE_TESTS=OFF >/dev/null
 cmake --build --preset sanitize -j "$jobs"
 
 status=0

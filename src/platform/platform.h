@@ -59,19 +59,12 @@ bool ListNext(Listing* listing, DirEntry& entry);
 // Closes a listing opened by ListFirst.
 void ListClose(Listing* listing);
 
-// ---- single-item file system operations ----
+// ---- attributes ----
 
 // The attribute bits of `path` itself (a final link is not followed; a link
 // carries kAttrReparsePoint, plus kAttrDirectory when it leads to a
 // directory). kInvalidAttributes on failure.
 uint32_t FileAttributes(const std::wstring& path);
-// Removes the empty directory `path`. False on failure, with the code.
-bool RemoveEmptyDirectory(const std::wstring& path);
-// Deletes the file (or file link) `path`. False on failure, with the code.
-bool DeleteOneFile(const std::wstring& path);
-// Removes the link `path` itself, never anything it leads to. False on
-// failure (also where the platform cannot remove a link without following it).
-bool RemoveLinkItself(const std::wstring& path);
 
 // What a directory is, whichever path leads to it: two paths that lead to
 // the same directory give the same identity.
@@ -79,9 +72,34 @@ struct FileIdentity {
   uint64_t volume = 0;
   uint64_t file = 0;
 };
-// The identity of the directory `path` leads to, links followed. False on
-// failure (LastErrorCode()).
-bool DirectoryIdentity(const std::wstring& path, FileIdentity& identity);
+// The identity of the directory that `listing` lists.
+bool ListingIdentity(Listing* listing, FileIdentity& identity);
+// The identity of the directory entry `name` of `parent` leads to, links
+// followed. False on failure (LastErrorCode()).
+bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring& path, FileIdentity& identity);
+
+// ---- calls relative to an open listing ----
+// `parent` is an open listing, `name` one of its entries and `path` the
+// full path of that entry, the same item named from the top (used for
+// nothing but the platforms that can only work by path). Where the platform
+// can, these act on the directory the listing has open, so that swapping a
+// directory on the way for a link cannot redirect them.
+
+// Opens the listing of the subdirectory `name`, following a link as
+// ListFirst does, and delivers its first entry.
+Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring& path, DirEntry& entry);
+// Opens the listing of the subdirectory `name` for emptying it: never
+// through a link (that fails), never onto another file system (that fails
+// too), and only when what was opened is what stood there.
+Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring& path, DirEntry& entry);
+// The attribute bits of `name` itself, as FileAttributes gives them.
+uint32_t AttributesAt(Listing* parent, const wchar_t* name, const std::wstring& path);
+// Removes the empty directory `name` (never what a link leads to).
+bool RemoveEmptyDirectoryAt(Listing* parent, const wchar_t* name, const std::wstring& path);
+// Deletes the file or file link `name`.
+bool DeleteFileAt(Listing* parent, const wchar_t* name, const std::wstring& path);
+// Removes the link `name` itself; fails when `name` is no link.
+bool RemoveLinkAt(Listing* parent, const wchar_t* name, const std::wstring& path);
 
 // ---- processes ----
 

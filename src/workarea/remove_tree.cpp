@@ -1,4 +1,5 @@
-// Removing a file, a link, or a whole directory tree.
+// Removing a file, a link, or a whole directory tree, every step relative to
+// the open directory that holds the item, never by resolving a path again.
 #include "driver/catalog.h"
 #include "workarea/workarea.h"
 
@@ -10,10 +11,10 @@ uint32_t Failed(const std::wstring& path) {
   return code;
 }
 
-// Removes every entry of the non-empty directory `path`, then the directory.
-uint32_t EmptyAndRemove(const std::wstring& path) {
+// Removes every entry of the non-empty directory `name`, then the directory.
+uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, const std::wstring& path) {
   plat::DirEntry entry;
-  plat::Listing* listing = plat::ListFirst(path + L"\\*", entry);
+  plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
   if (!listing) return Failed(path);
   std::wstring child = path + L'\\';
   const size_t stem = child.size();
@@ -21,30 +22,30 @@ uint32_t EmptyAndRemove(const std::wstring& path) {
     if (IsDotEntry(entry.name)) continue;
     child.resize(stem);
     child.append(entry.name, entry.nameLength);
-    if (uint32_t code = RemoveTree(child)) {
+    if (uint32_t code = RemoveTree(listing, entry.name, child)) {
       // Reported where it happened; this directory and the rest stay.
       plat::ListClose(listing);
       return code;
     }
   } while (plat::ListNext(listing, entry));
   plat::ListClose(listing);
-  if (plat::RemoveEmptyDirectory(path)) return 0;
+  if (plat::RemoveEmptyDirectoryAt(parent, name, path)) return 0;
   return Failed(path);
 }
 
 }  // namespace
 
-uint32_t RemoveTree(const std::wstring& path) {
-  const uint32_t attributes = plat::FileAttributes(path);
+uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, const std::wstring& path) {
+  const uint32_t attributes = plat::AttributesAt(parent, name, path);
   if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory)) {
     // A link is removed itself; what it leads to is never listed.
-    if (attributes & plat::kAttrReparsePoint) return plat::RemoveLinkItself(path) ? 0 : Failed(path);
-    if (plat::RemoveEmptyDirectory(path)) return 0;
+    if (attributes & plat::kAttrReparsePoint) return plat::RemoveLinkAt(parent, name, path) ? 0 : Failed(path);
+    if (plat::RemoveEmptyDirectoryAt(parent, name, path)) return 0;
     const uint32_t code = plat::LastErrorCode();
-    if (code == plat::kErrorDirNotEmpty) return EmptyAndRemove(path);
+    if (code == plat::kErrorDirNotEmpty) return EmptyAndRemove(parent, name, path);
     ReportError(code, path.c_str());
     return code;
   }
-  if (plat::DeleteOneFile(path)) return 0;
+  if (plat::DeleteFileAt(parent, name, path)) return 0;
   return Failed(path);
 }

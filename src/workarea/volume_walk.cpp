@@ -18,7 +18,7 @@ namespace {
 // The directories on the current path of the walk, outermost first. Their
 // identities are only looked up once a link is met below them.
 struct Ancestor {
-  std::wstring path;
+  plat::Listing* listing;
   bool identityKnown;
   plat::FileIdentity identity;
 };
@@ -52,18 +52,50 @@ bool IsExcluded(const std::wstring& child) {
   return false;
 }
 
-// True when the link `child` leads back to a directory on the current path.
-bool LeadsToAncestor(const std::wstring& child) {
+// True when the link `name` of the directory `parent` lists leads back to a
+// directory on the current path. An unknown identity counts as a cycle, so
+// that a walk can never run away round a loop it cannot see.
+bool LeadsToAncestor(plat::Listing* parent, const wchar_t* name, const std::wstring& child) {
   plat::FileIdentity target;
-  if (!plat::DirectoryIdentity(child, target)) return false;
+  if (!plat::IdentityAt(parent, name, child, target)) return true;
   for (Ancestor& ancestor : Ancestors) {
-    if (!ancestor.identityKnown)
-      ancestor.identityKnown = plat::DirectoryIdentity(ancestor.path, ancestor.identity);
-    if (ancestor.identityKnown && ancestor.identity.volume == target.volume &&
-        ancestor.identity.file == target.file)
-      return true;
+    if (!ancestor.identityKnown) {
+      ancestor.identityKnown = plat::ListingIdentity(ancestor.listing, ancestor.identity);
+      if (!ancestor.identityKnown) return true;
+    }
+    if (ancestor.identity.volume == target.volume && ancestor.identity.file == target.file) return true;
   }
   return false;
+}
+
+// Walks the open listing of `path`; `base` is `path` normalised.
+void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstring& path, const std::wstring& base) {
+  Ancestors.push_back({listing, false, {}});
+  std::wstring child = base;
+  const size_t stem = child.size();
+  do {
+    const wchar_t* name = entry.name;
+    if (IsDotEntry(name) || !(entry.attributes & plat::kAttrDirectory)) continue;
+    child.resize(stem);
+    child.append(name, entry.nameLength);
+    if (IsStaleWorkArea(name, path.c_str())) {
+      if (DeleteEnabled) {
+        RemoveTree(listing, name, child);
+        if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, child.c_str(), nullptr, false);
+      }
+      continue;
+    }
+    if (IsExcluded(child)) continue;
+    if ((entry.attributes & plat::kAttrReparsePoint) && LeadsToAncestor(listing, name, child)) continue;
+    // Depth first, before the next entry of this level. A subdirectory that
+    // cannot be listed is passed over silently.
+    plat::DirEntry first;
+    if (plat::Listing* sub = plat::ListChild(listing, name, child, first)) {
+      WalkListing(sub, first, child, NormalisedPath(child));
+      plat::ListClose(sub);
+    }
+  } while (plat::ListNext(listing, entry));
+  Ancestors.pop_back();
 }
 
 }  // namespace
@@ -75,28 +107,8 @@ uint32_t WalkVolume(const std::wstring& path) {
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListFirst(base + L'*', entry);
   if (!listing) return plat::LastErrorCode();
-
-  Ancestors.push_back({base, false, {}});
-  std::wstring child = base;
-  const size_t stem = child.size();
-  do {
-    const wchar_t* name = entry.name;
-    if (IsDotEntry(name) || !(entry.attributes & plat::kAttrDirectory)) continue;
-    child.resize(stem);
-    child.append(name, entry.nameLength);
-    if (IsStaleWorkArea(name, path.c_str())) {
-      if (DeleteEnabled) {
-        RemoveTree(child);
-        if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, child.c_str(), nullptr, false);
-      }
-      continue;
-    }
-    if (IsExcluded(child)) continue;
-    if ((entry.attributes & plat::kAttrReparsePoint) && LeadsToAncestor(child)) continue;
-    WalkVolume(child);
-  } while (plat::ListNext(listing, entry));
+  WalkListing(listing, entry, path, base);
   plat::ListClose(listing);
-  Ancestors.pop_back();
   return 0;
 }
 

@@ -22,9 +22,11 @@ int IsStaleWorkArea(const wchar_t* name, const wchar_t* parent);
 // Reads a number as wcstol does in `base`, clamped to 32 signed bits.
 int32_t ReadProcessId(const wchar_t* text, int base);
 
-// Removes a file, a link, or a directory with everything below it. 0 when
-// `path` is gone, otherwise the code of the one failure that was reported.
-uint32_t RemoveTree(const std::wstring& path);
+// Removes the entry `name` of the directory `parent` lists (a file, a link,
+// or a directory with everything below it); `path` is its full path, for the
+// error line. 0 when it is gone, otherwise the code of the one failure that
+// was reported.
+uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, const std::wstring& path);
 
 // Removes the stale work areas directly inside `directory`.
 void CleanDirectory(const wchar_t* directory);

@@ -24,6 +24,21 @@ bool List(const std::wstring& pattern, Listed& listed) {
   return true;
 }
 
+// An open listing of a folder, the base of the relative calls.
+class Root {
+ public:
+  explicit Root(const std::wstring& folder) {
+    plat::DirEntry entry;
+    listing_ = plat::ListFirst(folder + L"\\*", entry);
+    EXPECT_NE(listing_, nullptr);
+  }
+  ~Root() { plat::ListClose(listing_); }
+  operator plat::Listing*() const { return listing_; }
+
+ private:
+  plat::Listing* listing_;
+};
+
 class ContractTest : public ::testing::Test {
  protected:
   void SetUp() override { root_ = StageRoot(); }
@@ -78,52 +93,74 @@ TEST_F(ContractTest, AttributesNeverFollowAFinalLink) {
   EXPECT_EQ(plat::LastErrorCode(), plat::kErrorFileNotFound);
 }
 
-TEST_F(ContractTest, RemovalCalls) {
+TEST_F(ContractTest, RemovalCallsRelativeToAListing) {
   StageFile(At(L"full\\f"));
   StageDirectory(At(L"empty"));
   StageFile(At(L"file"));
-  EXPECT_FALSE(plat::RemoveEmptyDirectory(At(L"full")));
+  Root root(root_);
+  EXPECT_FALSE(plat::RemoveEmptyDirectoryAt(root, L"full", At(L"full")));
   EXPECT_EQ(plat::LastErrorCode(), plat::kErrorDirNotEmpty);
-  EXPECT_TRUE(plat::RemoveEmptyDirectory(At(L"empty")));
+  EXPECT_TRUE(plat::RemoveEmptyDirectoryAt(root, L"empty", At(L"empty")));
   EXPECT_FALSE(StageExists(At(L"empty")));
-  EXPECT_FALSE(plat::RemoveEmptyDirectory(At(L"empty")));
+  EXPECT_FALSE(plat::RemoveEmptyDirectoryAt(root, L"empty", At(L"empty")));
   EXPECT_EQ(plat::LastErrorCode(), plat::kErrorFileNotFound);
-  EXPECT_TRUE(plat::DeleteOneFile(At(L"file")));
-  EXPECT_FALSE(plat::DeleteOneFile(At(L"file")));
+  EXPECT_EQ(plat::AttributesAt(root, L"empty", At(L"empty")), plat::kInvalidAttributes);
+  EXPECT_EQ(plat::AttributesAt(root, L"full", At(L"full")) & plat::kAttrDirectory, plat::kAttrDirectory);
+  EXPECT_TRUE(plat::DeleteFileAt(root, L"file", At(L"file")));
+  EXPECT_FALSE(plat::DeleteFileAt(root, L"file", At(L"file")));
   EXPECT_EQ(plat::LastErrorCode(), plat::kErrorFileNotFound);
-  EXPECT_FALSE(plat::DeleteOneFile(At(L"full")));
+  EXPECT_FALSE(plat::DeleteFileAt(root, L"full", At(L"full")));
   EXPECT_TRUE(StageExists(At(L"full\\f")));
 }
 
-TEST_F(ContractTest, LinksAreRemovedThemselves) {
+TEST_F(ContractTest, LinksAreRemovedThemselvesAndNeverEnteredForRemoval) {
   StageFile(At(L"victim\\precious"));
   StageFile(At(L"target"));
   StageLink(At(L"dirlink"), At(L"victim"));
   StageLink(At(L"filelink"), At(L"target"));
-  EXPECT_TRUE(plat::RemoveLinkItself(At(L"dirlink")));
-  EXPECT_TRUE(plat::DeleteOneFile(At(L"filelink")));
+  Root root(root_);
+  plat::DirEntry entry;
+  EXPECT_EQ(plat::ListForRemoval(root, L"dirlink", At(L"dirlink"), entry), nullptr);
+  EXPECT_NE(plat::LastErrorCode(), 0u);
+  // Walking follows the link, as the plain listing does.
+  plat::Listing* through = plat::ListChild(root, L"dirlink", At(L"dirlink"), entry);
+  ASSERT_NE(through, nullptr);
+  plat::ListClose(through);
+  EXPECT_TRUE(plat::RemoveLinkAt(root, L"dirlink", At(L"dirlink")));
+  EXPECT_TRUE(plat::DeleteFileAt(root, L"filelink", At(L"filelink")));
   EXPECT_FALSE(StageExists(At(L"dirlink")));
   EXPECT_FALSE(StageExists(At(L"filelink")));
   EXPECT_TRUE(StageExists(At(L"victim\\precious")));
   EXPECT_TRUE(StageExists(At(L"target")));
   // A real directory is no link: refused, and it stays.
-  EXPECT_FALSE(plat::RemoveLinkItself(At(L"victim")));
+  EXPECT_FALSE(plat::RemoveLinkAt(root, L"victim", At(L"victim")));
   EXPECT_TRUE(StageExists(At(L"victim\\precious")));
+  // A directory is opened for emptying and lists its entries.
+  plat::Listing* victim = plat::ListForRemoval(root, L"victim", At(L"victim"), entry);
+  ASSERT_NE(victim, nullptr);
+  plat::ListClose(victim);
 }
 
 TEST_F(ContractTest, IdentityIsTheDirectoryWhicheverPathLeadsThere) {
   StageDirectory(At(L"a\\b"));
   StageDirectory(At(L"c"));
   StageLink(At(L"c\\up"), At(L"a"));
-  plat::FileIdentity a, viaLink, b, c;
-  ASSERT_TRUE(plat::DirectoryIdentity(At(L"a"), a));
-  ASSERT_TRUE(plat::DirectoryIdentity(At(L"c\\up"), viaLink));
-  ASSERT_TRUE(plat::DirectoryIdentity(At(L"a\\b\\"), b));
-  ASSERT_TRUE(plat::DirectoryIdentity(At(L"c"), c));
-  EXPECT_TRUE(a.volume == viaLink.volume && a.file == viaLink.file);
-  EXPECT_FALSE(a.volume == b.volume && a.file == b.file);
-  EXPECT_FALSE(a.volume == c.volume && a.file == c.file);
-  EXPECT_FALSE(plat::DirectoryIdentity(At(L"missing"), a));
+  Root root(root_);
+  plat::DirEntry entry;
+  plat::Listing* c = plat::ListChild(root, L"c", At(L"c"), entry);
+  plat::Listing* a = plat::ListChild(root, L"a", At(L"a"), entry);
+  ASSERT_TRUE(c && a);
+  plat::FileIdentity ofA, viaLink, ofB, ofC, missing;
+  ASSERT_TRUE(plat::ListingIdentity(a, ofA));
+  ASSERT_TRUE(plat::IdentityAt(c, L"up", At(L"c\\up"), viaLink));
+  ASSERT_TRUE(plat::IdentityAt(a, L"b", At(L"a\\b"), ofB));
+  ASSERT_TRUE(plat::ListingIdentity(c, ofC));
+  EXPECT_TRUE(ofA.volume == viaLink.volume && ofA.file == viaLink.file);
+  EXPECT_FALSE(ofA.volume == ofB.volume && ofA.file == ofB.file);
+  EXPECT_FALSE(ofA.volume == ofC.volume && ofA.file == ofC.file);
+  EXPECT_FALSE(plat::IdentityAt(a, L"missing", At(L"a\\missing"), missing));
+  plat::ListClose(a);
+  plat::ListClose(c);
 }
 
 TEST_F(ContractTest, CompareNoCaseIsBoundedAndStopsAtTheEnd) {

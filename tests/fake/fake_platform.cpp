@@ -17,6 +17,7 @@ enum class Kind { Directory, File, Link };
 
 struct Node {
   Kind kind;
+  bool mountPoint = false;
   std::wstring target;  // links: canonical path of what the link leads to
   uint64_t serial;      // creation order: listing order and identity
 };
@@ -140,7 +141,7 @@ std::wstring Resolve(const std::wstring& path, bool followLast) {
 const Node* Find(const std::wstring& canonical) {
   if (IsRoot(canonical)) {
     // Drive C: always exists; any other drive once something is on it.
-    static const Node root{Kind::Directory, std::wstring(), 0};
+    static const Node root{Kind::Directory, false, std::wstring(), 0};
     auto next = S().tree.lower_bound(canonical);
     const bool used = next != S().tree.end() && next->first.compare(0, 2, canonical) == 0;
     return canonical == L"C:" || used ? &root : nullptr;
@@ -172,8 +173,8 @@ void AddNode(const std::wstring& path, Kind kind, const std::wstring& target) {
   for (std::wstring parent = ParentOf(canonical); !parent.empty() && !IsRoot(parent); parent = ParentOf(parent))
     parents.push_back(parent);
   for (auto it = parents.rbegin(); it != parents.rend(); ++it)
-    if (!S().tree.count(*it)) S().tree[*it] = Node{Kind::Directory, std::wstring(), S().nextSerial++};
-  S().tree[canonical] = Node{kind, target, S().nextSerial++};
+    if (!S().tree.count(*it)) S().tree[*it] = Node{Kind::Directory, false, std::wstring(), S().nextSerial++};
+  S().tree[canonical] = Node{kind, false, target, S().nextSerial++};
 }
 
 uint32_t AttributesOf(const std::wstring& canonical) {
@@ -234,6 +235,11 @@ void Remove(const std::wstring& path) {
   }
 }
 
+void MakeMountPoint(const std::wstring& path) {
+  auto it = S().tree.find(Canonical(path));
+  if (it != S().tree.end()) it->second.mountPoint = true;
+}
+
 void FailOnPath(Call call, const std::wstring& path, uint32_t code) {
   S().pathFailures[{static_cast<int>(call), Canonical(path)}] = code;
 }
@@ -275,35 +281,16 @@ uint32_t LastErrorCode() { return S().lastError; }
 
 static bool Deliver(Listing* listing, DirEntry& entry);
 
+static Listing* OpenListing(const std::wstring& canonical, DirEntry& entry);
+
 Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
   if (Enter(Call::ListFirst)) return nullptr;
-  if (pattern.size() < 1 || pattern.back() != L'*') {
+  if (pattern.empty() || pattern.back() != L'*') {
     Fail(fake::kInvalid);
     return nullptr;
   }
   const std::wstring folder = pattern.substr(0, pattern.size() - 1);
-  const std::wstring canonical = Resolve(folder.empty() ? L"\\" : folder, true);
-  const Node* node = canonical.empty() ? nullptr : Find(canonical);
-  if (!node) {
-    Fail(kErrorPathNotFound);
-    return nullptr;
-  }
-  if (node->kind != Kind::Directory) {
-    Fail(fake::kNotADirectory);
-    return nullptr;
-  }
-  if (uint32_t code = PathFailure(Call::ListFirst, canonical)) {
-    Fail(code);
-    return nullptr;
-  }
-  S().operations.push_back(L"list " + canonical);
-  auto* listing = new Listing;
-  listing->directory = canonical;
-  listing->names = {L".", L".."};
-  for (auto& name : ChildrenOf(canonical)) listing->names.push_back(name);
-  ++S().openListings;
-  Deliver(listing, entry);  // "." always comes first
-  return listing;
+  return OpenListing(Resolve(folder.empty() ? L"\\" : folder, true), entry);
 }
 
 bool ListNext(Listing* listing, DirEntry& entry) {
@@ -341,13 +328,70 @@ uint32_t FileAttributes(const std::wstring& path) {
   return AttributesOf(canonical);
 }
 
-bool RemoveEmptyDirectory(const std::wstring& path) {
-  if (Enter(Call::RemoveEmptyDirectory)) return false;
-  // Like the plainest platform call, this follows a final link.
-  const std::wstring canonical = Resolve(path, true);
+// Listings know the folder they list; the calls relative to them name
+// their entry inside it, whatever became of the path that led there.
+static std::wstring Entry(Listing* parent, const wchar_t* name) { return parent->directory + L"\\" + name; }
+
+static Listing* OpenListing(const std::wstring& canonical, DirEntry& entry) {
   const Node* node = canonical.empty() ? nullptr : Find(canonical);
+  if (!node) {
+    Fail(kErrorPathNotFound);
+    return nullptr;
+  }
+  if (node->kind != Kind::Directory) {
+    Fail(fake::kNotADirectory);
+    return nullptr;
+  }
+  if (uint32_t code = PathFailure(Call::ListFirst, canonical)) {
+    Fail(code);
+    return nullptr;
+  }
+  S().operations.push_back(L"list " + canonical);
+  auto* listing = new Listing;
+  listing->directory = canonical;
+  listing->names = {L".", L".."};
+  for (auto& name : ChildrenOf(canonical)) listing->names.push_back(name);
+  ++S().openListings;
+  Deliver(listing, entry);  // "." always comes first
+  return listing;
+}
+
+Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
+  if (Enter(Call::ListChild)) return nullptr;
+  return OpenListing(Resolve(Entry(parent, name), true), entry);
+}
+
+Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
+  if (Enter(Call::ListForRemoval)) return nullptr;
+  const std::wstring canonical = Entry(parent, name);
+  const Node* node = Find(canonical);
+  if (node && node->kind == Kind::Link) {
+    Fail(fake::kLoop);
+    return nullptr;
+  }
+  if (node && node->mountPoint) {
+    Fail(fake::kCrossDevice);
+    return nullptr;
+  }
+  return OpenListing(node ? canonical : std::wstring(), entry);
+}
+
+uint32_t AttributesAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  if (Enter(Call::AttributesAt)) return kInvalidAttributes;
+  const std::wstring canonical = Entry(parent, name);
+  if (!Find(canonical)) {
+    Fail(kErrorFileNotFound);
+    return kInvalidAttributes;
+  }
+  return AttributesOf(canonical);
+}
+
+bool RemoveEmptyDirectoryAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  if (Enter(Call::RemoveEmptyDirectory)) return false;
+  const std::wstring canonical = Entry(parent, name);
+  const Node* node = Find(canonical);
   if (!node) return Fail(kErrorFileNotFound);
-  if (node->kind != Kind::Directory || IsRoot(canonical)) return Fail(fake::kNotADirectory);
+  if (node->kind != Kind::Directory) return Fail(fake::kNotADirectory);
   if (uint32_t code = PathFailure(Call::RemoveEmptyDirectory, canonical)) return Fail(code);
   if (!ChildrenOf(canonical).empty()) return Fail(kErrorDirNotEmpty);
   S().operations.push_back(L"rmdir " + canonical);
@@ -355,39 +399,47 @@ bool RemoveEmptyDirectory(const std::wstring& path) {
   return true;
 }
 
-bool DeleteOneFile(const std::wstring& path) {
-  if (Enter(Call::DeleteOneFile)) return false;
-  const std::wstring canonical = Resolve(path, false);
-  const Node* node = canonical.empty() ? nullptr : Find(canonical);
+bool DeleteFileAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  if (Enter(Call::DeleteFile)) return false;
+  const std::wstring canonical = Entry(parent, name);
+  const Node* node = Find(canonical);
   if (!node) return Fail(kErrorFileNotFound);
   if (node->kind == Kind::Directory) return Fail(fake::kIsADirectory);
-  if (uint32_t code = PathFailure(Call::DeleteOneFile, canonical)) return Fail(code);
+  if (uint32_t code = PathFailure(Call::DeleteFile, canonical)) return Fail(code);
   S().operations.push_back(L"delete " + canonical);
   S().tree.erase(canonical);
   return true;
 }
 
-bool RemoveLinkItself(const std::wstring& path) {
-  if (Enter(Call::RemoveLinkItself)) return false;
-  const std::wstring canonical = Resolve(path, false);
-  const Node* node = canonical.empty() ? nullptr : Find(canonical);
+bool RemoveLinkAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  if (Enter(Call::RemoveLink)) return false;
+  const std::wstring canonical = Entry(parent, name);
+  const Node* node = Find(canonical);
   if (!node) return Fail(kErrorFileNotFound);
   if (node->kind != Kind::Link) return Fail(fake::kInvalid);
-  if (uint32_t code = PathFailure(Call::RemoveLinkItself, canonical)) return Fail(code);
+  if (uint32_t code = PathFailure(Call::RemoveLink, canonical)) return Fail(code);
   S().operations.push_back(L"unlink " + canonical);
   S().tree.erase(canonical);
   return true;
 }
 
-bool DirectoryIdentity(const std::wstring& path, FileIdentity& identity) {
-  if (Enter(Call::DirectoryIdentity)) return false;
-  const std::wstring canonical = Resolve(path, true);
+static bool IdentityOf(const std::wstring& canonical, FileIdentity& identity) {
   const Node* node = canonical.empty() ? nullptr : Find(canonical);
   if (!node) return Fail(kErrorPathNotFound);
   if (node->kind != Kind::Directory) return Fail(fake::kNotADirectory);
   identity.volume = static_cast<uint64_t>(canonical[0]);
   identity.file = IsRoot(canonical) ? 0 : node->serial;
   return true;
+}
+
+bool ListingIdentity(Listing* listing, FileIdentity& identity) {
+  if (Enter(Call::Identity)) return false;
+  return IdentityOf(listing->directory, identity);
+}
+
+bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
+  if (Enter(Call::Identity)) return false;
+  return IdentityOf(Resolve(Entry(parent, name), true), identity);
 }
 
 Snapshot* SnapshotOpen() {

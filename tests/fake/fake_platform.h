@@ -14,11 +14,14 @@ namespace fake {
 enum class Call {
   ListFirst,
   ListNext,
+  ListChild,
+  ListForRemoval,
   FileAttributes,
+  AttributesAt,
   RemoveEmptyDirectory,
-  DeleteOneFile,
-  RemoveLinkItself,
-  DirectoryIdentity,
+  DeleteFile,
+  RemoveLink,
+  Identity,
   SnapshotOpen,
   SnapshotFirst,
   SnapshotNext,
@@ -35,6 +38,8 @@ enum class Call {
 inline constexpr uint32_t kNotADirectory = 20;  // ENOTDIR
 inline constexpr uint32_t kIsADirectory = 21;   // EISDIR
 inline constexpr uint32_t kInvalid = 22;        // EINVAL
+inline constexpr uint32_t kCrossDevice = 18;    // EXDEV
+inline constexpr uint32_t kLoop = 40;           // ELOOP
 inline constexpr uint32_t kNoTextCode = 0x00ABCDEFu;  // a code without a system text
 
 // Empties everything: no files, no processes, host "pc01", time "10:00:00",
@@ -48,6 +53,8 @@ void AddFile(const std::wstring& path);
 void AddLink(const std::wstring& path, const std::wstring& target);
 bool Exists(const std::wstring& path);  // the item itself, links not followed
 void Remove(const std::wstring& path);  // takes an item away behind the program's back
+// Makes the directory `path` the root of another file system.
+void MakeMountPoint(const std::wstring& path);
 // Makes `call` fail with `code` whenever it is made on `path`.
 void FailOnPath(Call call, const std::wstring& path, uint32_t code);
 // The mutating operations in order: "rmdir P", "delete P", "unlink P", "list P".

@@ -4,8 +4,26 @@
 
 namespace {
 
-using RemoveTreeTest = FakeTest;
 using Ops = std::vector<std::wstring>;
+
+class RemoveTreeTest : public FakeTest {
+ protected:
+  // Removes `path` the way the scans do: relative to a listing of its folder.
+  uint32_t Remove(const std::wstring& path) {
+    const size_t slash = path.rfind(L'\\');
+    plat::DirEntry entry;
+    plat::Listing* parent = plat::ListFirst(path.substr(0, slash) + L"\\*", entry);
+    EXPECT_NE(parent, nullptr);
+    if (!parent) return 0;
+    const size_t before = fake::Operations().size();
+    const uint32_t code = RemoveTree(parent, path.c_str() + slash + 1, path);
+    removals_.insert(removals_.end(), fake::Operations().begin() + static_cast<long>(before),
+                     fake::Operations().end());
+    plat::ListClose(parent);
+    return code;
+  }
+  Ops removals_;  // what RemoveTree did, without the listings of the parent folders
+};
 
 TEST_F(RemoveTreeTest, EmptyDirectoryFileAndLinkCostOneCall) {
   fake::AddDirectory(L"C:\\w\\empty");
@@ -14,8 +32,8 @@ TEST_F(RemoveTreeTest, EmptyDirectoryFileAndLinkCostOneCall) {
   fake::AddLink(L"C:\\w\\dirlink", L"C:\\victim");
   fake::AddLink(L"C:\\w\\emptylink", L"C:\\victim\\keep");
   for (const wchar_t* path : {L"C:\\w\\empty", L"C:\\w\\file", L"C:\\w\\dirlink", L"C:\\w\\emptylink"})
-    EXPECT_EQ(RemoveTree(path), 0u);
-  EXPECT_EQ(fake::Operations(), (Ops{L"rmdir C:\\w\\empty", L"delete C:\\w\\file", L"unlink C:\\w\\dirlink",
+    EXPECT_EQ(Remove(path), 0u);
+  EXPECT_EQ(removals_, (Ops{L"rmdir C:\\w\\empty", L"delete C:\\w\\file", L"unlink C:\\w\\dirlink",
                                      L"unlink C:\\w\\emptylink"}));
   EXPECT_TRUE(fake::Exists(L"C:\\victim\\keep"));
   EXPECT_EQ(Out(), L"");
@@ -29,8 +47,8 @@ TEST_F(RemoveTreeTest, TreeIsEmptiedInListingOrderWithoutEnteringLinks) {
   fake::AddLink(L"C:\\t\\link", L"C:\\victim");
   fake::AddFile(L"C:\\t\\...");
   fake::AddFile(L"C:\\t\\.hidden");
-  EXPECT_EQ(RemoveTree(L"C:\\t"), 0u);
-  EXPECT_EQ(fake::Operations(),
+  EXPECT_EQ(Remove(L"C:\\t"), 0u);
+  EXPECT_EQ(removals_,
             (Ops{L"list C:\\t", L"delete C:\\t\\a", L"list C:\\t\\sub", L"rmdir C:\\t\\sub\\deeper",
                  L"delete C:\\t\\sub\\f", L"rmdir C:\\t\\sub", L"unlink C:\\t\\link", L"delete C:\\t\\...",
                  L"delete C:\\t\\.hidden", L"rmdir C:\\t"}));
@@ -43,8 +61,8 @@ TEST_F(RemoveTreeTest, FirstFailureStopsAndIsReportedOnce) {
   fake::AddFile(L"C:\\t\\sub\\locked");
   fake::AddFile(L"C:\\t\\sub\\after");
   fake::AddFile(L"C:\\t\\z");
-  fake::FailOnPath(fake::Call::DeleteOneFile, L"C:\\t\\sub\\locked", 5);
-  EXPECT_EQ(RemoveTree(L"C:\\t"), 5u);
+  fake::FailOnPath(fake::Call::DeleteFile, L"C:\\t\\sub\\locked", 5);
+  EXPECT_EQ(Remove(L"C:\\t"), 5u);
   EXPECT_EQ(Out(), L"ERROR: C:\\t\\sub\\locked : System text 5.\n\n");
   EXPECT_FALSE(fake::Exists(L"C:\\t\\a"));
   EXPECT_TRUE(fake::Exists(L"C:\\t\\sub\\after"));
@@ -74,23 +92,23 @@ TEST_F(RemoveTreeTest, EachFailurePointReportsItsPath) {
       fake::FailOnPath(c.call, c.failingPath, c.code);
     else
       fake::FailCall(c.call, c.code, c.nth);
-    EXPECT_EQ(RemoveTree(L"C:\\t"), c.code);
+    EXPECT_EQ(Remove(L"C:\\t"), c.code);
     EXPECT_EQ(Out(), c.output);
     EXPECT_TRUE(fake::Exists(L"C:\\t"));
   }
 }
 
 TEST_F(RemoveTreeTest, MissingPathAndUnremovableLink) {
-  EXPECT_EQ(RemoveTree(L"C:\\nothing"), plat::kErrorFileNotFound);
+  EXPECT_EQ(Remove(L"C:\\nothing"), plat::kErrorFileNotFound);
   EXPECT_EQ(Out(), L"ERROR: C:\\nothing : System text 2.\n\n");
 
   SetUp();
   fake::AddFile(L"C:\\victim\\precious");
   fake::AddLink(L"C:\\w\\_TD1", L"C:\\victim");
-  fake::FailCall(fake::Call::RemoveLinkItself, 50);
-  EXPECT_EQ(RemoveTree(L"C:\\w\\_TD1"), 50u);
+  fake::FailCall(fake::Call::RemoveLink, 50);
+  EXPECT_EQ(Remove(L"C:\\w\\_TD1"), 50u);
   EXPECT_EQ(Out(), L"ERROR: C:\\w\\_TD1 : System text 50.\n\n");
-  EXPECT_EQ(fake::Calls(fake::Call::ListFirst), 0);
+  EXPECT_EQ(fake::Calls(fake::Call::ListForRemoval), 0);
   EXPECT_TRUE(fake::Exists(L"C:\\victim\\precious"));
 }
 
@@ -99,7 +117,7 @@ TEST_F(RemoveTreeTest, DeepTreesAreRemovedWhole) {
   for (int i = 0; i < 60; ++i) path += L"\\level" + std::to_wstring(i);
   fake::AddFile(path + L"\\file");
   ASSERT_GT(path.size(), 400u);
-  EXPECT_EQ(RemoveTree(L"C:\\deep"), 0u);
+  EXPECT_EQ(Remove(L"C:\\deep"), 0u);
   EXPECT_FALSE(fake::Exists(L"C:\\deep"));
 }
 

@@ -58,7 +58,7 @@ TEST_F(ScanTest, ListModeRemovesNothing) {
 TEST_F(ScanTest, RemovedFollowsAFailedAttemptToo) {
   Mode(0x11, 1);
   fake::AddFile(L"C:\\w\\_TD1\\locked");
-  fake::FailOnPath(fake::Call::DeleteOneFile, L"C:\\w\\_TD1\\locked", 5);
+  fake::FailOnPath(fake::Call::DeleteFile, L"C:\\w\\_TD1\\locked", 5);
   fake::AddDirectory(L"C:\\w\\_TD2");
   CleanDirectory(L"C:\\w");
   EXPECT_EQ(Out(),
@@ -90,7 +90,7 @@ TEST_F(ScanTest, ListingFailuresAndVanishingEntries) {
   SetUp();
   Mode(0, 1);
   fake::AddDirectory(L"C:\\w\\_TD1");
-  fake::BeforeNextCall(fake::Call::FileAttributes, [] { fake::Remove(L"C:\\w\\_TD1"); });
+  fake::BeforeNextCall(fake::Call::AttributesAt, [] { fake::Remove(L"C:\\w\\_TD1"); });
   CleanDirectory(L"C:\\w");
   EXPECT_EQ(Out(), L"ERROR: C:\\w\\_TD1 : System text 2.\n\n");
 }

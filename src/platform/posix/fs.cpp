@@ -73,10 +73,15 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
 
 }  // namespace
 
-Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
-  DIR* dir = opendir(posix::NativeListingFolder(pattern).c_str());
+namespace {
+
+// Wraps the open directory `fd` in a listing and delivers its first entry.
+Listing* ListOpenDirectory(int fd, DirEntry& entry) {
+  DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
-    posix::RecordError(errno);
+    const int code = errno;
+    close(fd);
+    posix::RecordError(code);
     return nullptr;
   }
   auto* listing = new (std::nothrow) Listing;
@@ -94,6 +99,27 @@ Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
     return nullptr;
   }
   return listing;
+}
+
+int FdOf(Listing* listing) { return dirfd(listing->dir); }
+
+// The system-call name of a listing entry.
+std::string NativeName(const wchar_t* name) { return posix::Utf8FromWide(name); }
+
+bool Fail(int code) {
+  posix::RecordError(code);
+  return false;
+}
+
+}  // namespace
+
+Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
+  const int fd = open(posix::NativeListingFolder(pattern).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    posix::RecordError(errno);
+    return nullptr;
+  }
+  return ListOpenDirectory(fd, entry);
 }
 
 bool ListNext(Listing* listing, DirEntry& entry) { return ReadEntry(listing, entry); }
@@ -114,49 +140,103 @@ uint32_t FileAttributes(const std::wstring& path) {
   return AttributesOf(st, AT_FDCWD, native.c_str());
 }
 
-bool RemoveEmptyDirectory(const std::wstring& path) {
-  if (rmdir(posix::NativePath(path).c_str()) == 0) return true;
-  // Linux says ENOTEMPTY, POSIX also allows EEXIST: both mean "not empty".
-  posix::RecordError(errno == EEXIST ? ENOTEMPTY : errno);
-  return false;
-}
-
-bool DeleteOneFile(const std::wstring& path) {
-  if (unlink(posix::NativePath(path).c_str()) == 0) return true;
-  posix::RecordError(errno);
-  return false;
-}
-
-bool RemoveLinkItself(const std::wstring& path) {
-  const std::string native = posix::NativePath(path);
+bool ListingIdentity(Listing* listing, FileIdentity& identity) {
   struct stat st;
-  if (lstat(native.c_str(), &st) != 0) {
-    posix::RecordError(errno);
-    return false;
-  }
-  if (!S_ISLNK(st.st_mode)) {
-    // Whatever stands there now is no link: leave it alone.
-    posix::RecordError(EINVAL);
-    return false;
-  }
-  if (unlink(native.c_str()) == 0) return true;
-  posix::RecordError(errno);
-  return false;
-}
-
-bool DirectoryIdentity(const std::wstring& path, FileIdentity& identity) {
-  struct stat st;
-  if (stat(posix::NativePath(path).c_str(), &st) != 0) {
-    posix::RecordError(errno);
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    posix::RecordError(ENOTDIR);
-    return false;
-  }
+  if (fstat(FdOf(listing), &st) != 0) return Fail(errno);
   identity.volume = static_cast<uint64_t>(st.st_dev);
   identity.file = static_cast<uint64_t>(st.st_ino);
   return true;
+}
+
+bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
+  struct stat st;
+  if (fstatat(FdOf(parent), NativeName(name).c_str(), &st, 0) != 0) return Fail(errno);
+  if (!S_ISDIR(st.st_mode)) return Fail(ENOTDIR);
+  identity.volume = static_cast<uint64_t>(st.st_dev);
+  identity.file = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
+  // Relative to the parent's descriptor: no path is resolved again, however deep.
+  const int fd = openat(FdOf(parent), NativeName(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    posix::RecordError(errno);
+    return nullptr;
+  }
+  return ListOpenDirectory(fd, entry);
+}
+
+Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
+  const int parentFd = FdOf(parent);
+  const std::string native = NativeName(name);
+  struct stat before;
+  if (fstatat(parentFd, native.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
+    posix::RecordError(errno);
+    return nullptr;
+  }
+  if (S_ISLNK(before.st_mode)) {
+    posix::RecordError(ELOOP);
+    return nullptr;
+  }
+  const int fd = openat(parentFd, native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    posix::RecordError(errno);
+    return nullptr;
+  }
+  struct stat opened, parentStat;
+  int code = 0;
+  if (fstat(fd, &opened) != 0 || fstat(parentFd, &parentStat) != 0) {
+    code = errno;
+  } else if (opened.st_dev != before.st_dev || opened.st_ino != before.st_ino) {
+    code = EAGAIN;  // something else stands there now than what was looked at
+  } else if (opened.st_dev != parentStat.st_dev) {
+    code = EXDEV;  // a mount point: removal never crosses into another file system
+  } else {
+    struct statx extended;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &extended) == 0 &&
+        (extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+        (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT))
+      code = EXDEV;  // a bind mount of the same file system
+  }
+  if (code != 0) {
+    close(fd);
+    posix::RecordError(code);
+    return nullptr;
+  }
+  return ListOpenDirectory(fd, entry);
+}
+
+uint32_t AttributesAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  const std::string native = NativeName(name);
+  struct stat st;
+  if (fstatat(FdOf(parent), native.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    posix::RecordError(errno);
+    return kInvalidAttributes;
+  }
+  return AttributesOf(st, FdOf(parent), native.c_str());
+}
+
+bool RemoveEmptyDirectoryAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  if (unlinkat(FdOf(parent), NativeName(name).c_str(), AT_REMOVEDIR) == 0) return true;
+  // Linux says ENOTEMPTY, POSIX also allows EEXIST: both mean "not empty".
+  return Fail(errno == EEXIST ? ENOTEMPTY : errno);
+}
+
+bool DeleteFileAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  // unlinkat never follows a link, and refuses a directory.
+  if (unlinkat(FdOf(parent), NativeName(name).c_str(), 0) == 0) return true;
+  return Fail(errno);
+}
+
+bool RemoveLinkAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  const std::string native = NativeName(name);
+  struct stat st;
+  if (fstatat(FdOf(parent), native.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno);
+  // Whatever stands there now is no link: leave it alone.
+  if (!S_ISLNK(st.st_mode)) return Fail(EINVAL);
+  if (unlinkat(FdOf(parent), native.c_str(), 0) == 0) return true;
+  return Fail(errno);
 }
 
 }  // namespace plat
