@@ -24,6 +24,13 @@ bool ParseLogName(const wchar_t* name, size_t length, int32_t& ownerId) {
 }
 
 void CleanLogFolder(const std::wstring& folder) {
+  // A LOGS folder that is a link would let whoever owns the profile point
+  // the removal at any folder: it is reported, never followed.
+  const uint32_t attributes = plat::FileAttributes(folder);
+  if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrReparsePoint)) {
+    ReportError(plat::kErrorLinkRefused, folder.c_str());
+    return;
+  }
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListFirst(folder + L"\\*", entry);
   if (!listing) {

@@ -19,13 +19,16 @@ inline constexpr uint32_t kErrorPathNotFound = 3;       // ERROR_PATH_NOT_FOUND
 inline constexpr uint32_t kErrorAccessDenied = 5;       // ERROR_ACCESS_DENIED
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;    // ERROR_NOT_ENOUGH_MEMORY
 inline constexpr uint32_t kErrorDirNotEmpty = 145;      // ERROR_DIR_NOT_EMPTY
+inline constexpr uint32_t kErrorLinkRefused = 1920;     // ERROR_CANT_ACCESS_FILE
 #else
 inline constexpr uint32_t kErrorFileNotFound = 2;       // ENOENT
 inline constexpr uint32_t kErrorPathNotFound = 2;       // ENOENT
 inline constexpr uint32_t kErrorAccessDenied = 13;      // EACCES
 inline constexpr uint32_t kErrorNotEnoughMemory = 12;   // ENOMEM
 inline constexpr uint32_t kErrorDirNotEmpty = 39;       // ENOTEMPTY
+inline constexpr uint32_t kErrorLinkRefused = 40;       // ELOOP
 #endif
+// kErrorLinkRefused: a folder that must not be reached through a link is one.
 
 // ---- attribute bits, as the Windows file system reports them ----
 inline constexpr uint32_t kAttrReadOnly = 0x01;

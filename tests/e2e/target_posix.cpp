@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "e2e/target.h"
+#include "e2e/target_posix.h"
 
 #ifndef SWEEPDIRS_NATIVE_BINARY
 #error "SWEEPDIRS_NATIVE_BINARY must name the sweepdirs binary under test"
@@ -35,7 +36,7 @@ namespace {
 // Spawns `argv[0]` with `argv`, standard input from /dev/null and standard
 // output to `stdoutFd`; when that is negative, standard output and error go
 // to /dev/null too, so a leftover process never holds the test's pipes.
-pid_t Spawn(const std::vector<std::string>& argv, int stdoutFd) {
+pid_t Spawn(const std::vector<std::string>& argv, int stdoutFd, const std::vector<std::string>& extraEnvironment = {}) {
   std::vector<std::string> copies(argv);
   std::vector<char*> pointers;
   for (std::string& arg : copies) pointers.push_back(arg.data());
@@ -51,7 +52,12 @@ pid_t Spawn(const std::vector<std::string>& argv, int stdoutFd) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   }
   pid_t pid = -1;
-  const int result = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+  std::vector<std::string> environmentCopies(extraEnvironment);
+  std::vector<char*> environment;
+  for (char** e = environ; *e; ++e) environment.push_back(*e);
+  for (std::string& e : environmentCopies) environment.push_back(e.data());
+  environment.push_back(nullptr);
+  const int result = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environment.data());
   posix_spawn_file_actions_destroy(&actions);
   if (result != 0) {
     errno = result;
@@ -155,7 +161,9 @@ LogPlaces IsolateLogPlaces() {
   return places;
 }
 
-RunResult RunSweepdirs(const std::vector<std::string>& args) {
+RunResult RunSweepdirs(const std::vector<std::string>& args) { return RunSweepdirsWith(RunSetting(), args); }
+
+RunResult RunSweepdirsWith(const RunSetting& setting, const std::vector<std::string>& args) {
   char path[] = "/tmp/sweepdirs-out-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) Fail("mkstemp");
@@ -169,9 +177,13 @@ RunResult RunSweepdirs(const std::vector<std::string>& args) {
             "shift 4 && exec \"$@\"",
             "sh", iso.base + "/home", iso.base + "/userhome", iso.home, iso.base + "/varlib"};
   }
+  if (!setting.shellPrelude.empty()) {
+    argv.insert(argv.end(), {"/usr/bin/unshare", "-m", "--propagation", "private", "sh", "-c",
+                             setting.shellPrelude + " && exec \"$@\"", "sh"});
+  }
   argv.push_back(SWEEPDIRS_NATIVE_BINARY);
   argv.insert(argv.end(), args.begin(), args.end());
-  const pid_t pid = Spawn(argv, fd);
+  const pid_t pid = Spawn(argv, fd, setting.environment);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) Fail("waitpid");

@@ -83,6 +83,15 @@ TEST_F(LogsTest, DirectoriesNamedLikeLogsGoAsWholeTrees) {
   EXPECT_EQ(Out(), L"ERROR: C:\\gone : System text 2.\n\n");
 }
 
+TEST_F(LogsTest, ALinkedLogsFolderIsNeverFollowed) {
+  Mode(0, 1);
+  fake::AddFile(L"C:\\victim\\a.1.b.log");
+  fake::AddLink(L"C:\\Users\\me\\AppData\\Roaming\\KEL\\LOGS", L"C:\\victim");
+  CleanUserLogs();
+  EXPECT_EQ(Out(), L"ERROR: C:\\Users\\me\\AppData\\Roaming\\KEL\\LOGS : System text 40.\n\n");
+  EXPECT_TRUE(fake::Exists(L"C:\\victim\\a.1.b.log"));
+}
+
 TEST_F(LogsTest, UserLogs) {
   Mode(ReportFlag, 0);
   CleanUserLogs();

@@ -1,4 +1,7 @@
 // POSIX only: the entry point; wide arguments in, the run status as an 8-bit exit status out.
+#include <pthread.h>
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +20,44 @@ int ExitStatusFor(uint32_t runStatus) {
   return runStatus > 0xC0020000u ? 2 : 3;
 }
 
+struct Run {
+  int argc;
+  wchar_t** argv;
+  uint32_t status;
+};
+
+void* RunOnBigStack(void* context) {
+  auto* run = static_cast<Run*>(context);
+  run->status = RunCleanup(run->argc, run->argv);
+  return nullptr;
+}
+
+// Removal and the walk recurse once per directory level and keep one open
+// descriptor per level: give trees many thousands of levels deep the room.
+void MakeRoomForDeepTrees() {
+  struct rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+}
+
+uint32_t RunWithDeepStack(int argc, wchar_t** argv) {
+  Run run{argc, argv, 0};
+  pthread_attr_t attributes;
+  pthread_t thread;
+  // Only touched pages cost memory; the reservation is what a deep tree needs.
+  constexpr size_t kStackBytes = size_t{1} << 30;
+  if (pthread_attr_init(&attributes) == 0 && pthread_attr_setstacksize(&attributes, kStackBytes) == 0 &&
+      pthread_create(&thread, &attributes, RunOnBigStack, &run) == 0) {
+    pthread_join(thread, nullptr);
+  } else {
+    run.status = RunCleanup(argc, argv);
+  }
+  pthread_attr_destroy(&attributes);
+  return run.status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -32,7 +73,8 @@ int main(int argc, char** argv) {
   for (std::wstring& argument : arguments) pointers.push_back(argument.data());
   pointers.push_back(nullptr);
 
-  const uint32_t runStatus = RunCleanup(argc, pointers.data());
+  MakeRoomForDeepTrees();
+  const uint32_t runStatus = RunWithDeepStack(argc, pointers.data());
   plat::posix::FlushOutput();
   return ExitStatusFor(runStatus);
 }
