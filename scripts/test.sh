@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: unit, contract and end-to-end tests
 # of the POSIX build, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and the end-to-end tests of the Windows build under Wine.
+# the end-to-end tests of the Windows build under Wine, and a bounded run of
+# every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
-need_packages cmake ninja-build g++ libgtest-dev googletest mingw-w64 wine wine64 util-linux
+need_packages cmake ninja-build g++ libgtest-dev googletest mingw-w64 wine wine64 util-linux e2fsprogs clang libclang-rt-14-dev
 
 jobs=$(nproc)
 cmake --preset windows >/dev/null
@@ -18,4 +19,5 @@ cmake --build --preset sanitize -j "$jobs"
 status=0
 ctest --preset native -j 1 || status=1
 ctest --preset sanitize -j 1 || status=1
+./scripts/fuzz.sh "${SWEEPDIRS_FUZZ_SECONDS:-60}" || status=1
 exit $status
