@@ -134,11 +134,12 @@ TEST_F(Volume, WholeDriveWalkPassesTheExcludedFolders) {
     planted.push_back(posixParent);
     (found ? expectedFound : expectedMissing).push_back(Found(argParent, dead_));
   };
-  plant(Path("t"), Arg("t"), true);
   if (drive == "/") {
+    plant(Path("t"), Arg("t"), true);
     // On POSIX, /proc, /sys and /dev are never entered; /dev is the one root can write to.
     plant("/dev", "C:\\dev", false);
   } else {
+    plant(drive + "/walked", "C:\\walked", true);
     plant(drive + "/windows", "C:\\windows", false);
     plant(drive + "/Windows.old", "C:\\Windows.old", true);
     plant(drive + "/$Recycle.Bin", "C:\\$Recycle.Bin", false);

@@ -9,10 +9,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <strings.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -89,11 +91,20 @@ std::string WithCrLf(std::string text) {
 class Wine {
  public:
   Wine() {
+    for (const std::string& program : {std::string(SWEEPDIRS_WINDOWS_DIR) + "/sweepdirs.exe",
+                                       Helper("launch.exe"), Helper("KEL.EXE"), Helper("winfacts.exe")}) {
+      if (access(program.c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "e2e target (Wine): %s is missing: build the windows preset first\n",
+                     program.c_str());
+        std::_Exit(1);
+      }
+    }
     char pattern[] = "/tmp/sweepdirs-wine-XXXXXX";
     if (mkdtemp(pattern) == nullptr) Fail("mkdtemp");
     root_ = pattern;
     prefix_ = root_ + "/prefix";
-    if (mkdir(prefix_.c_str(), 0700) != 0) Fail("mkdir prefix");
+    home_ = root_ + "/home";
+    if (mkdir(prefix_.c_str(), 0700) != 0 || mkdir(home_.c_str(), 0700) != 0) Fail("mkdir");
     MakeEnvironment();
 
     // A persistent server first, so that wineboot and every later program
@@ -101,6 +112,7 @@ class Wine {
     if (Wait(Spawn({"wineserver", "-p"}, "/dev/null")) != 0) Fail("wineserver -p");
     serverStarted_ = true;
     if (Wait(Spawn({"wineboot", "-i"}, "/dev/null")) != 0) Fail("wineboot -i");
+    KeepDriveCInside();
 
     // What the platform itself says, asked once for all the common facts.
     const std::vector<std::string> facts =
@@ -180,6 +192,45 @@ class Wine {
 
   std::string SystemDriveRoot() const { return prefix_ + "/drive_c"; }
 
+  // The prefix is private to this test program already; what is left is to
+  // find its log places, as the platform names them, and where they lie.
+  LogPlaces LogPlacesOfThePrefix() {
+    if (!logPlaces_.profiles.empty()) return logPlaces_;
+    const std::string kLogs = "\\AppData\\Roaming\\KEL\\LOGS";
+    std::vector<std::string> folders = Facts({"folder", "1", "folder", "2", "folder", "3"});
+    if (folders.size() != 3 || folders[0].empty() || folders[1].empty() || folders[2].empty())
+      Fail("known folders");
+    const std::string profiles = folders[1];
+    const std::string system = folders[2];
+
+    // Wine spells the profiles folder "C:\Users" but the user's own folders
+    // "C:\users\<name>\...". On Windows both spell it alike, and a folder
+    // that /USERLOG and /ALLLOGS both reach is named the same by both, so
+    // the prefix is told the same spelling.
+    std::string roaming = folders[0];
+    if (roaming.compare(0, profiles.size(), profiles) != 0 &&
+        strncasecmp(roaming.c_str(), profiles.c_str(), profiles.size()) == 0) {
+      roaming = profiles + roaming.substr(profiles.size());
+      Wait(Spawn({"wine", "reg", "add",
+                  "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                  "/v", "AppData", "/t", "REG_EXPAND_SZ", "/d", roaming, "/f"},
+                 "/dev/null"));
+      folders = Facts({"folder", "1"});
+      if (folders.size() != 1 || folders[0] != roaming) Fail("align the roaming folder");
+    }
+
+    const std::string kOther = "KelOther";
+    logPlaces_.profiles = PosixPath(profiles);
+    if (mkdir((logPlaces_.profiles + "/" + kOther).c_str(), 0700) != 0 && errno != EEXIST)
+      Fail("mkdir profile");
+    logPlaces_.user.shown = roaming + "\\KEL\\LOGS";
+    logPlaces_.otherProfile.shown = profiles + "\\" + kOther + kLogs;
+    logPlaces_.system.shown = system + "\\config\\systemprofile" + kLogs;
+    for (LogFolder* folder : {&logPlaces_.user, &logPlaces_.otherProfile, &logPlaces_.system})
+      folder->posix = PosixPath(folder->shown);
+    return logPlaces_;
+  }
+
   std::string HostName() const {
     std::string name = host_.substr(0, 15);
     for (char& c : name)
@@ -205,7 +256,7 @@ class Wine {
   void MakeEnvironment() {
     static const char* const kReplaced[] = {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=",
                                             "WINESERVER=", "DISPLAY=", "WAYLAND_DISPLAY=",
-                                            "LC_ALL="};
+                                            "LC_ALL=", "HOME="};
     for (char** entry = environ; *entry; ++entry) {
       bool replaced = false;
       for (const char* name : kReplaced) replaced |= std::strncmp(*entry, name, std::strlen(name)) == 0;
@@ -213,9 +264,61 @@ class Wine {
     }
     environment_.push_back("WINEPREFIX=" + prefix_);
     environment_.push_back("WINEDEBUG=-all");
-    // No .NET or HTML engine to install into the new prefix: faster, and no dialog.
-    environment_.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+    // No .NET or HTML engine to install into the new prefix (faster, and no
+    // dialog), no menu entries; Wine's own files about the user go to a home
+    // folder of the prefix's own.
+    environment_.push_back("WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d");
+    environment_.push_back("HOME=" + home_);
     environment_.push_back("LC_ALL=C.UTF-8");
+  }
+
+  // wineboot links the profile's shell folders (Desktop, Documents, ...) to
+  // the home folder. Plain empty folders take their place, so that a walk of
+  // C: stays inside the prefix.
+  void KeepDriveCInside() {
+    std::error_code error;
+    for (const auto& user : std::filesystem::directory_iterator(prefix_ + "/drive_c/users", error)) {
+      if (!user.is_directory(error) || user.is_symlink(error)) continue;
+      for (const auto& entry : std::filesystem::directory_iterator(user.path(), error)) {
+        if (!entry.is_symlink(error)) continue;
+        if (unlink(entry.path().c_str()) != 0 || mkdir(entry.path().c_str(), 0700) != 0)
+          Fail("replace a profile link");
+      }
+    }
+  }
+
+  // Where the Windows path `path` ("C:\\x\\y") lies: through the drive's
+  // link in the prefix, then folder by folder, letter case ignored as Wine
+  // ignores it; from the first folder that does not exist on, as written.
+  std::string PosixPath(const std::string& path) {
+    if (path.size() < 2 || path[1] != ':') Fail("not a drive path");
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+    char* root = realpath((prefix_ + "/dosdevices/" + letter + ":").c_str(), nullptr);
+    if (!root) Fail("drive root");
+    std::string posix = root;
+    std::free(root);
+    bool exists = true;
+    for (size_t start = 3; start <= path.size();) {
+      size_t end = path.find('\\', start);
+      if (end == std::string::npos) end = path.size();
+      std::string part = path.substr(start, end - start);
+      start = end + 1;
+      if (part.empty()) continue;
+      if (exists) {
+        exists = false;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(posix, error)) {
+          const std::string name = entry.path().filename().string();
+          if (strcasecmp(name.c_str(), part.c_str()) == 0) {
+            part = name;
+            exists = true;
+            break;
+          }
+        }
+      }
+      posix += (posix == "/" ? "" : "/") + part;
+    }
+    return posix;
   }
 
   std::string Helper(const char* name) const {
@@ -299,8 +402,9 @@ class Wine {
   }
 
   pid_t owner_ = getpid();  // only the process that made the prefix cleans up
-  std::string root_;        // holds the prefix and the files of the runs
+  std::string root_;        // holds the prefix, its home folder and the files of the runs
   std::string prefix_;
+  std::string home_;
   std::vector<std::string> environment_;
   bool serverStarted_ = false;
   unsigned files_ = 0;
@@ -308,6 +412,7 @@ class Wine {
   std::map<uint32_t, std::string> texts_;
   std::map<uint32_t, pid_t> kel_;  // Windows pid of each running KEL.EXE -> its Linux pid
   std::map<std::string, std::string> drives_;
+  LogPlaces logPlaces_;
 };
 
 Wine& TheWine() {
@@ -324,6 +429,8 @@ std::string ArgPath(const std::string& posixPath) { return WindowsPath(posixPath
 std::string DriveFor(const std::string& posixDir) { return TheWine().DriveFor(posixDir); }
 
 std::string SystemDriveRoot() { return TheWine().SystemDriveRoot(); }
+
+LogPlaces IsolateLogPlaces() { return TheWine().LogPlacesOfThePrefix(); }
 
 std::string Eol() { return "\r\n"; }
 

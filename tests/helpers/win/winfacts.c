@@ -1,9 +1,13 @@
-/* winfacts.exe FACT...  where FACT is "host" or "message CODE" (CODE decimal
-   or 0x-hex). Prints each fact as the platform gives it, in UTF-8, each one
+/* winfacts.exe FACT...  where FACT is "host", "message CODE" (CODE decimal
+   or 0x-hex) or "folder N" (N: 0 Windows, 1 RoamingAppData, 2 UserProfiles,
+   3 System). Prints each fact as the platform gives it, in UTF-8, each one
    followed by a NUL byte: the computer name from GetComputerNameW, the
-   system's own text for CODE from FormatMessageW, line ends untouched (an
-   empty record when there is none). */
+   system's own text for CODE from FormatMessageW with its line ends
+   untouched, the known folder's path from SHGetKnownFolderPath; an empty
+   record when there is none. */
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -31,6 +35,16 @@ int wmain(int argc, wchar_t** argv) {
       if (!length) length = FormatMessageW(flags, NULL, code, 0, (LPWSTR)&text, 0, NULL);
       Put(length ? text : L"", length);
       if (length) LocalFree(text);
+    } else if (wcscmp(argv[i], L"folder") == 0 && i + 1 < argc) {
+      static const KNOWNFOLDERID* const kFolders[] = {&FOLDERID_Windows, &FOLDERID_RoamingAppData,
+                                                      &FOLDERID_UserProfiles, &FOLDERID_System};
+      unsigned long which = wcstoul(argv[++i], NULL, 10);
+      PWSTR path = NULL;
+      if (which < 4 && SUCCEEDED(SHGetKnownFolderPath(kFolders[which], 0, NULL, &path)))
+        Put(path, (DWORD)wcslen(path));
+      else
+        Put(L"", 0);
+      CoTaskMemFree(path);
     } else {
       return 2;
     }

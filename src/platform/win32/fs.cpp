@@ -1,0 +1,395 @@
+// Windows implementation of the platform seam only: directory listing, attributes and removal.
+//
+// A listing holds its directory open; every call on one of its entries opens
+// that entry relative to the directory handle (NtCreateFile with a root
+// directory), never through a final link, and acts on that very handle, so
+// that swapping a directory on the way for a link cannot redirect it.
+//
+// Before anything is deleted, the opened item is checked to be the entry
+// itself: Wine opens the target of a POSIX symbolic link even when asked for
+// the link, and deleting through such a handle, DeleteFileW included, takes
+// the target. The handle's own name then differs from the directory's name
+// plus the entry's, and the call refuses instead.
+#include <windows.h>
+#include <winternl.h>
+#include <shlwapi.h>
+
+#include <climits>
+#include <cwchar>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+namespace {
+
+// The codes recorded when a call refuses rather than act through a link:
+// the item opened is not the entry itself (the platform followed a link it
+// cannot remove on its own), it is no link where one is to be removed, or a
+// folder to be emptied is on another volume. A folder to be emptied that is
+// a link fails with kErrorLinkRefused.
+constexpr DWORD kThroughLink = ERROR_NOT_SUPPORTED;
+constexpr DWORD kNotALink = ERROR_NOT_A_REPARSE_POINT;
+constexpr DWORD kOtherVolume = ERROR_NOT_SAME_DEVICE;
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr ULONG kOpenFlags = FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT;
+constexpr ULONG kFileOpen = 1;  // FILE_OPEN: open an existing item only
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+  return text.compare(0, wcslen(prefix), prefix) == 0;
+}
+
+// The text to hand to the path-based calls for `path`. A path that fits the
+// classic MAX_PATH limit goes through unchanged, so that it behaves exactly as
+// the plain call does; a longer one is made absolute and normalised by
+// GetFullPathNameW (the "\\?\" form switches normalisation off) and then
+// written in the extended form, "\\?\D:\..." or "\\?\UNC\server\share\...".
+std::wstring SystemPath(const std::wstring& path) {
+  if (path.size() < MAX_PATH || StartsWith(path, L"\\\\?\\") || StartsWith(path, L"\\\\.\\"))
+    return path;
+
+  DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;  // the plain call then fails the same way
+  std::wstring full(needed, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+
+  // GetFullPathNameW leaves doubled separators after a UNC share; the
+  // extended form would take them literally.
+  std::wstring collapsed;
+  collapsed.reserve(full.size());
+  for (size_t i = 0; i < full.size(); ++i) {
+    if (i >= 2 && full[i] == L'\\' && collapsed.back() == L'\\') continue;
+    collapsed += full[i];
+  }
+
+  if (StartsWith(collapsed, L"\\\\?\\") || StartsWith(collapsed, L"\\\\.\\")) return collapsed;
+  if (StartsWith(collapsed, L"\\\\")) return L"\\\\?\\UNC\\" + collapsed.substr(2);
+  return L"\\\\?\\" + collapsed;
+}
+
+// ---- opening relative to a directory handle ----
+
+using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                        PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(NTSTATUS);
+
+template <typename Fn>
+Fn NtdllFunction(const char* name) {
+  FARPROC found = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name);
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(found));
+}
+
+// Opens `name` in the directory `root`: following a final link unless
+// `options` holds FILE_OPEN_REPARSE_POINT. INVALID_HANDLE_VALUE on failure,
+// with the Windows code recorded.
+HANDLE OpenAt(HANDLE root, const wchar_t* name, ACCESS_MASK access, ULONG options) {
+  static const NtCreateFileFn create = NtdllFunction<NtCreateFileFn>("NtCreateFile");
+  static const RtlNtStatusToDosErrorFn toCode =
+      NtdllFunction<RtlNtStatusToDosErrorFn>("RtlNtStatusToDosError");
+  if (!create || !toCode) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  const size_t length = wcslen(name);
+  if (length > USHRT_MAX / sizeof(wchar_t)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  UNICODE_STRING text;
+  text.Buffer = const_cast<wchar_t*>(name);
+  text.Length = static_cast<USHORT>(length * sizeof(wchar_t));
+  text.MaximumLength = text.Length;
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
+  IO_STATUS_BLOCK status;
+  HANDLE handle = nullptr;
+  NTSTATUS result = create(&handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &object, &status,
+                           nullptr, 0, kShareAll, kFileOpen, options | kOpenFlags, nullptr, 0);
+  if (result < 0) {
+    SetLastError(toCode(result));
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+// Closes `handle` without disturbing the code recorded before.
+void CloseKeepingCode(HANDLE handle) {
+  DWORD code = GetLastError();
+  CloseHandle(handle);
+  SetLastError(code);
+}
+
+bool Refuse(HANDLE handle, DWORD code) {
+  CloseHandle(handle);
+  SetLastError(code);
+  return false;
+}
+
+// The name of the open item within its volume ("\dir\name"), empty when the
+// file system does not tell.
+std::wstring NameOnVolume(HANDLE handle) {
+  DWORD bytes = sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(wchar_t);
+  for (;;) {
+    FILE_NAME_INFO* info = static_cast<FILE_NAME_INFO*>(operator new(bytes, std::nothrow));
+    if (!info) return std::wstring();
+    if (GetFileInformationByHandleEx(handle, FileNameInfo, info, bytes)) {
+      std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+      operator delete(info);
+      return name;
+    }
+    const bool larger = GetLastError() == ERROR_MORE_DATA && bytes < 0x20000;
+    operator delete(info);
+    if (!larger) return std::wstring();
+    bytes *= 2;
+  }
+}
+
+}  // namespace
+
+// ---- listings ----
+
+struct Listing {
+  HANDLE directory = INVALID_HANDLE_VALUE;  // the folder listed; entries are opened relative to it
+  bool nameKnown = false;
+  std::wstring nameOnVolume;                // the folder's own name, asked for once
+  const FILE_FULL_DIR_INFO* record = nullptr;  // the current entry within `records`
+  std::wstring name;                        // the current entry's name, terminated
+  alignas(8) unsigned char records[16 * 1024];
+};
+
+namespace {
+
+void FillEntry(Listing& listing, DirEntry& entry) {
+  listing.name.assign(listing.record->FileName, listing.record->FileNameLength / sizeof(wchar_t));
+  entry.name = listing.name.c_str();
+  entry.nameLength = listing.name.size();
+  entry.attributes = listing.record->FileAttributes;
+}
+
+// Reads the next block of entries; false at the end (ERROR_NO_MORE_FILES) or on a failure.
+bool ReadBlock(Listing& listing) {
+  if (!GetFileInformationByHandleEx(listing.directory, FileFullDirectoryInfo, listing.records,
+                                    sizeof listing.records))
+    return false;
+  listing.record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(listing.records);
+  return true;
+}
+
+// Wraps the open folder `directory` in a listing and delivers its first
+// entry. An empty folder fails as FindFirstFileW does, with ERROR_FILE_NOT_FOUND.
+Listing* StartListing(HANDLE directory, DirEntry& entry) {
+  Listing* listing = new (std::nothrow) Listing;
+  if (!listing) {
+    CloseHandle(directory);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  listing->directory = directory;
+  if (!ReadBlock(*listing)) {
+    DWORD code = GetLastError();
+    ListClose(listing);
+    SetLastError(code == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : code);
+    return nullptr;
+  }
+  FillEntry(*listing, entry);
+  return listing;
+}
+
+const std::wstring& FolderName(Listing* listing) {
+  if (!listing->nameKnown) {
+    listing->nameOnVolume = NameOnVolume(listing->directory);
+    listing->nameKnown = true;
+  }
+  return listing->nameOnVolume;
+}
+
+// Whether `item`, opened as `name` in the listing's folder, is that entry
+// itself rather than what a link there leads to. Where the file system does
+// not name its items, the open itself is trusted.
+bool IsTheEntry(Listing* parent, HANDLE item, const wchar_t* name) {
+  const std::wstring& folder = FolderName(parent);
+  const std::wstring itemName = NameOnVolume(item);
+  if (folder.empty() || itemName.empty()) return true;
+  std::wstring expected = folder;
+  if (expected.back() != L'\\') expected += L'\\';
+  expected += name;
+  return CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), itemName.c_str(),
+                              static_cast<int>(itemName.size()), TRUE) == CSTR_EQUAL;
+}
+
+// The entry `name` itself, opened with `access` and `options` on top of
+// FILE_OPEN_REPARSE_POINT, with its attribute bits; a link that the platform
+// followed all the same counts as a link.
+HANDLE OpenEntry(Listing* parent, const wchar_t* name, ACCESS_MASK access, ULONG options,
+                 uint32_t& attributes, bool& isTheEntry) {
+  HANDLE item = OpenAt(parent->directory, name, access, options | FILE_OPEN_REPARSE_POINT);
+  if (item == INVALID_HANDLE_VALUE) return item;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!GetFileInformationByHandleEx(item, FileAttributeTagInfo, &tag, sizeof tag)) {
+    CloseKeepingCode(item);
+    return INVALID_HANDLE_VALUE;
+  }
+  isTheEntry = IsTheEntry(parent, item, name);
+  attributes = tag.FileAttributes | (isTheEntry ? 0 : kAttrReparsePoint);
+  return item;
+}
+
+// Deletes the open item when its last handle closes, then closes it.
+bool DeleteByHandle(HANDLE item) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  if (!SetFileInformationByHandle(item, FileDispositionInfo, &disposition, sizeof disposition)) {
+    CloseKeepingCode(item);
+    return false;
+  }
+  CloseHandle(item);
+  return true;
+}
+
+bool IdentityOf(HANDLE handle, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+}  // namespace
+
+uint32_t LastErrorCode() { return GetLastError(); }
+
+Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
+  // The folder is the pattern without its final "*", separator kept, so
+  // that "D:\*" opens the root of D: and "\*" that of the current drive.
+  std::wstring folder = pattern;
+  if (!folder.empty() && folder.back() == L'*') folder.pop_back();
+  HANDLE directory = CreateFileW(SystemPath(folder).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                 kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) {
+    // Fail with the code the plain listing call gives for this pattern
+    // ("path not found" for a missing folder, where opening it says "file
+    // not found").
+    DWORD code = GetLastError();
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileExW(SystemPath(pattern).c_str(), FindExInfoBasic, &data,
+                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE) return nullptr;
+    FindClose(find);
+    SetLastError(code);
+    return nullptr;
+  }
+  return StartListing(directory, entry);
+}
+
+bool ListNext(Listing* listing, DirEntry& entry) {
+  if (listing->record->NextEntryOffset != 0) {
+    listing->record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(
+        reinterpret_cast<const unsigned char*>(listing->record) + listing->record->NextEntryOffset);
+  } else if (!ReadBlock(*listing)) {
+    return false;
+  }
+  FillEntry(*listing, entry);
+  return true;
+}
+
+void ListClose(Listing* listing) {
+  if (!listing) return;
+  CloseKeepingCode(listing->directory);
+  delete listing;
+}
+
+Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
+  HANDLE directory = OpenAt(parent->directory, name, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
+  if (directory == INVALID_HANDLE_VALUE) return nullptr;
+  return StartListing(directory, entry);
+}
+
+Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
+  uint32_t attributes = 0;
+  bool isTheEntry = false;
+  HANDLE directory = OpenEntry(parent, name, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE, attributes, isTheEntry);
+  if (directory == INVALID_HANDLE_VALUE) return nullptr;
+  if (attributes & kAttrReparsePoint) {
+    Refuse(directory, kErrorLinkRefused);
+    return nullptr;
+  }
+  FileIdentity folder, item;
+  if (!IdentityOf(parent->directory, folder) || !IdentityOf(directory, item)) {
+    CloseKeepingCode(directory);
+    return nullptr;
+  }
+  if (folder.volume != item.volume) {
+    Refuse(directory, kOtherVolume);
+    return nullptr;
+  }
+  return StartListing(directory, entry);
+}
+
+// ---- attributes and identities ----
+
+uint32_t FileAttributes(const std::wstring& path) {
+  return GetFileAttributesW(SystemPath(path).c_str());
+}
+
+uint32_t AttributesAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  uint32_t attributes = 0;
+  bool isTheEntry = false;
+  HANDLE item = OpenEntry(parent, name, 0, 0, attributes, isTheEntry);
+  if (item == INVALID_HANDLE_VALUE) return kInvalidAttributes;
+  CloseHandle(item);
+  return attributes;
+}
+
+bool ListingIdentity(Listing* listing, FileIdentity& identity) {
+  return IdentityOf(listing->directory, identity);
+}
+
+bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
+  HANDLE directory = OpenAt(parent->directory, name, 0, FILE_DIRECTORY_FILE);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  bool known = IdentityOf(directory, identity);
+  CloseKeepingCode(directory);
+  return known;
+}
+
+// ---- removal ----
+
+bool RemoveEmptyDirectoryAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  // A directory link is a directory too: opened as itself, it goes itself,
+  // as RemoveDirectoryW removes a link and not its target.
+  uint32_t attributes = 0;
+  bool isTheEntry = false;
+  HANDLE item = OpenEntry(parent, name, DELETE, FILE_DIRECTORY_FILE, attributes, isTheEntry);
+  if (item == INVALID_HANDLE_VALUE) return false;
+  if (!isTheEntry) return Refuse(item, kThroughLink);
+  return DeleteByHandle(item);  // a directory with entries fails: ERROR_DIR_NOT_EMPTY
+}
+
+bool DeleteFileAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  uint32_t attributes = 0;
+  bool isTheEntry = false;
+  HANDLE item = OpenEntry(parent, name, DELETE, FILE_NON_DIRECTORY_FILE, attributes, isTheEntry);
+  if (item == INVALID_HANDLE_VALUE) return false;
+  if (!isTheEntry) return Refuse(item, kThroughLink);
+  return DeleteByHandle(item);  // a read-only file fails: ERROR_ACCESS_DENIED
+}
+
+bool RemoveLinkAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  uint32_t attributes = 0;
+  bool isTheEntry = false;
+  HANDLE item = OpenEntry(parent, name, DELETE, 0, attributes, isTheEntry);
+  if (item == INVALID_HANDLE_VALUE) return false;
+  if (!isTheEntry) return Refuse(item, kThroughLink);
+  if (!(attributes & kAttrReparsePoint)) return Refuse(item, kNotALink);
+  return DeleteByHandle(item);
+}
+
+int CompareNoCase(const wchar_t* a, const wchar_t* b, size_t count) {
+  return StrCmpNIW(a, b, count > INT_MAX ? INT_MAX : static_cast<int>(count));
+}
+
+}  // namespace plat

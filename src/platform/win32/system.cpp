@@ -1,0 +1,248 @@
+// Windows implementation of the platform seam only: places, names, message texts, heap and output.
+#include <winsock2.h>
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+namespace {
+
+// Message look-ups ask for the user's default language first; a module whose
+// table lacks that language is asked again with the neutral choice, which
+// lets the system pick the language the table has.
+constexpr DWORD kUserDefaultLanguage = 0x0400;
+constexpr DWORD kAnyLanguage = 0;
+
+constexpr DWORD kUseAnsiCodePage = 0x40000000;  // LOCALE_USE_CP_ACP
+
+// Turns every CR LF into "\n".
+std::wstring WithNewlines(const wchar_t* text, size_t length) {
+  std::wstring out;
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == L'\r' && i + 1 < length && text[i + 1] == L'\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+// FormatMessageW into a system-allocated buffer, tried with the user's
+// default language and then with any language. Returns the length, 0 when
+// there is no such message.
+DWORD FormatAllocated(DWORD flags, HMODULE module, DWORD id, va_list* arguments, wchar_t*& buffer) {
+  flags |= FORMAT_MESSAGE_ALLOCATE_BUFFER;
+  buffer = nullptr;
+  DWORD length = FormatMessageW(flags, module, id, kUserDefaultLanguage,
+                                reinterpret_cast<LPWSTR>(&buffer), 0, arguments);
+  if (length == 0) {
+    buffer = nullptr;
+    length = FormatMessageW(flags, module, id, kAnyLanguage, reinterpret_cast<LPWSTR>(&buffer), 0,
+                            arguments);
+  }
+  if (length == 0) buffer = nullptr;
+  return length;
+}
+
+const GUID& FolderId(KnownFolder folder) {
+  switch (folder) {
+    case KnownFolder::Windows: return FOLDERID_Windows;
+    case KnownFolder::RoamingAppData: return FOLDERID_RoamingAppData;
+    case KnownFolder::UserProfiles: return FOLDERID_UserProfiles;
+    case KnownFolder::System: return FOLDERID_System;
+  }
+  return FOLDERID_System;  // not reached: every folder is named above
+}
+
+// ---- standard output ----
+//
+// Text is gathered as UTF-16 and written in blocks: at once after each line
+// on a console, where a reader waits for it, otherwise when the block is
+// full, and always at exit. A console gets the UTF-16 itself through
+// WriteConsoleW; a file or pipe gets UTF-8, with an unpaired surrogate (a
+// file name may hold one) written as its own three-byte sequence so that
+// nothing is lost.
+
+constexpr size_t kBlockUnits = 4096;
+
+struct Output {
+  bool started;
+  bool console;
+  HANDLE handle;
+  wchar_t last;  // the last unit taken, so that a CR LF is never doubled
+  size_t used;
+  wchar_t units[kBlockUnits];
+  char bytes[kBlockUnits * 3];
+};
+Output output;  // trivially destructible: still usable while the process exits
+
+bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+size_t EncodeUtf8(const wchar_t* units, size_t count, char* bytes) {
+  size_t n = 0;
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t value = static_cast<uint16_t>(units[i]);
+    if (IsHighSurrogate(units[i]) && i + 1 < count && IsLowSurrogate(units[i + 1])) {
+      value = 0x10000 + ((value - 0xD800) << 10) + (static_cast<uint16_t>(units[i + 1]) - 0xDC00);
+      ++i;
+    }
+    if (value < 0x80) {
+      bytes[n++] = static_cast<char>(value);
+    } else if (value < 0x800) {
+      bytes[n++] = static_cast<char>(0xC0 | (value >> 6));
+      bytes[n++] = static_cast<char>(0x80 | (value & 0x3F));
+    } else if (value < 0x10000) {
+      bytes[n++] = static_cast<char>(0xE0 | (value >> 12));
+      bytes[n++] = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+      bytes[n++] = static_cast<char>(0x80 | (value & 0x3F));
+    } else {
+      bytes[n++] = static_cast<char>(0xF0 | (value >> 18));
+      bytes[n++] = static_cast<char>(0x80 | ((value >> 12) & 0x3F));
+      bytes[n++] = static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+      bytes[n++] = static_cast<char>(0x80 | (value & 0x3F));
+    }
+  }
+  return n;
+}
+
+void WriteUnits(const wchar_t* units, size_t count) {
+  if (output.console) {
+    while (count > 0) {
+      DWORD written = 0;
+      if (!WriteConsoleW(output.handle, units, static_cast<DWORD>(count), &written, nullptr) ||
+          written == 0)
+        return;
+      units += written;
+      count -= written;
+    }
+    return;
+  }
+  const char* bytes = output.bytes;
+  size_t left = EncodeUtf8(units, count, output.bytes);
+  while (left > 0) {
+    DWORD written = 0;
+    if (!WriteFile(output.handle, bytes, static_cast<DWORD>(left), &written, nullptr) || written == 0)
+      return;
+    bytes += written;
+    left -= written;
+  }
+}
+
+// Writes the gathered text. Unless `final`, a high surrogate at the end waits
+// for its partner, which the next text brings.
+void Flush(bool final) {
+  size_t count = output.used;
+  if (!final && count > 0 && IsHighSurrogate(output.units[count - 1])) --count;
+  if (count > 0 && output.handle && output.handle != INVALID_HANDLE_VALUE)
+    WriteUnits(output.units, count);
+  output.used -= count;
+  if (output.used > 0) output.units[0] = output.units[count];
+}
+
+void FlushAtExit() { Flush(true); }
+
+void StartOutput() {
+  output.started = true;
+  output.handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  output.console = output.handle && output.handle != INVALID_HANDLE_VALUE &&
+                   GetConsoleMode(output.handle, &mode);
+  atexit(FlushAtExit);
+}
+
+void Take(wchar_t unit) {
+  if (output.used == kBlockUnits) Flush(false);
+  output.units[output.used++] = unit;
+  output.last = unit;
+}
+
+}  // namespace
+
+// ---- places and names ----
+
+uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path) {
+  PWSTR found = nullptr;
+  HRESULT result = SHGetKnownFolderPath(FolderId(folder), 0, nullptr, &found);
+  if (SUCCEEDED(result)) path = found;
+  CoTaskMemFree(found);  // owed whether the call succeeded or not
+  return SUCCEEDED(result) ? 0 : static_cast<uint32_t>(result);
+}
+
+const wchar_t* const* PlatformRootExclusions() {
+  static const wchar_t* const kNone[] = {nullptr};
+  return kNone;
+}
+
+bool ComputerName(wchar_t* buffer, uint32_t capacity, uint32_t& length) {
+  DWORD size = capacity;
+  if (!GetComputerNameW(buffer, &size)) return false;
+  length = size;
+  return true;
+}
+
+int TimeOfDayText(wchar_t* buffer, int capacity) {
+  return GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, kUseAnsiCodePage, nullptr, nullptr, buffer,
+                         buffer ? capacity : 0);
+}
+
+// ---- message texts ----
+
+bool CatalogMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2,
+                    std::wstring& text) {
+  DWORD_PTR inserts[2] = {reinterpret_cast<DWORD_PTR>(insert1 ? insert1 : L""),
+                          reinterpret_cast<DWORD_PTR>(insert2 ? insert2 : L"")};
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatAllocated(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                 GetModuleHandleW(nullptr), id,
+                                 reinterpret_cast<va_list*>(inserts), buffer);
+  if (length == 0) return false;
+  text = WithNewlines(buffer, length);
+  LocalFree(buffer);
+  return true;
+}
+
+bool SystemMessage(uint32_t code, std::wstring& text) {
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatAllocated(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, code, nullptr, buffer);
+  if (length == 0) return false;
+  text = WithNewlines(buffer, length);
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+  text += L'\n';
+  return true;
+}
+
+// ---- process services ----
+
+uint32_t SocketsStart() {
+  WSADATA data;
+  return static_cast<uint32_t>(WSAStartup(0x0202, &data));
+}
+
+void SocketsStop() { WSACleanup(); }
+
+void* HeapAllocate(size_t bytes) { return HeapAlloc(GetProcessHeap(), 0, bytes); }
+
+void HeapRelease(void* block) {
+  if (block) HeapFree(GetProcessHeap(), 0, block);
+}
+
+void WriteText(const wchar_t* text, size_t length) {
+  DWORD code = GetLastError();  // writing never disturbs a pending error code
+  if (!output.started) StartOutput();
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == L'\n' && output.last != L'\r') Take(L'\r');
+    Take(text[i]);
+  }
+  if (output.console && output.last == L'\n') Flush(false);
+  SetLastError(code);
+}
+
+}  // namespace plat
