@@ -2,23 +2,60 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/text.h"
 
 namespace plat {
 
+// A listing reads the directory's entries straight into a buffer of its
+// own with getdents64: one open, the reads and one close per directory, no
+// stat for ordinary entries.
 struct Listing {
-  DIR* dir = nullptr;
+  int fd = -1;
+  char* buffer = nullptr;
+  size_t position = 0;
+  size_t filled = 0;
   std::wstring name;  // the current entry's name, reused from entry to entry
 };
 
 namespace {
+
+constexpr size_t kListingBufferBytes = 32 * 1024;
+
+// Listings open and close in nesting order, so their buffers are kept for
+// the next listing instead of being allocated per directory.
+std::vector<char*>& SpareBuffers() {
+  static std::vector<char*> spare;
+  return spare;
+}
+
+char* TakeBuffer() {
+  auto& spare = SpareBuffers();
+  if (spare.empty()) return new (std::nothrow) char[kListingBufferBytes];
+  char* buffer = spare.back();
+  spare.pop_back();
+  return buffer;
+}
+
+// The record getdents64 writes; the name follows the fixed part.
+struct LinuxDirent64 {
+  uint64_t d_ino;
+  int64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+};
+constexpr size_t kDirentNameOffset = 19;
+
+int FdOf(Listing* listing) { return listing->fd; }
 
 // A link's bits: the directory bit tells where it leads.
 uint32_t LinkAttributes(int dirFd, const char* path) {
@@ -36,27 +73,38 @@ uint32_t AttributesOf(const struct stat& st, int dirFd, const char* path) {
 // Fills `entry` from the next directory entry; false at the end or on a
 // failure (recorded).
 bool ReadEntry(Listing* listing, DirEntry& entry) {
-  errno = 0;
-  const dirent* d = readdir(listing->dir);
-  if (d == nullptr) {
-    // A null without errno is the end of the listing; FindNextFileW records
-    // "no more files" there, ENOENT is the nearest code.
-    posix::RecordError(errno != 0 ? errno : ENOENT);
-    return false;
+  if (listing->position >= listing->filled) {
+    long got;
+    do {
+      got = syscall(SYS_getdents64, listing->fd, listing->buffer, kListingBufferBytes);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+      // The end of the listing; FindNextFileW records "no more files"
+      // there, ENOENT is the nearest code.
+      posix::RecordError(got < 0 ? errno : ENOENT);
+      return false;
+    }
+    listing->position = 0;
+    listing->filled = static_cast<size_t>(got);
   }
-  const int dirFd = dirfd(listing->dir);
+  const char* record = listing->buffer + listing->position;
+  LinuxDirent64 fixed;
+  std::memcpy(&fixed, record, sizeof fixed);
+  const char* name = record + kDirentNameOffset;
+  listing->position += fixed.d_reclen;
+  const int dirFd = listing->fd;
   uint32_t attributes;
-  switch (d->d_type) {
+  switch (fixed.d_type) {
     case DT_DIR:
       attributes = kAttrDirectory;
       break;
     case DT_LNK:
-      attributes = LinkAttributes(dirFd, d->d_name);
+      attributes = LinkAttributes(dirFd, name);
       break;
     case DT_UNKNOWN: {
       struct stat st;
-      attributes = fstatat(dirFd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
-                       ? AttributesOf(st, dirFd, d->d_name)
+      attributes = fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0
+                       ? AttributesOf(st, dirFd, name)
                        : kAttrNormal;
       break;
     }
@@ -64,7 +112,7 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
       attributes = kAttrNormal;
       break;
   }
-  posix::DecodeUtf8(d->d_name, std::strlen(d->d_name), listing->name);
+  posix::DecodeUtf8(name, std::strlen(name), listing->name);
   entry.name = listing->name.c_str();
   entry.nameLength = listing->name.size();
   entry.attributes = attributes;
@@ -77,20 +125,16 @@ namespace {
 
 // Wraps the open directory `fd` in a listing and delivers its first entry.
 Listing* ListOpenDirectory(int fd, DirEntry& entry) {
-  DIR* dir = fdopendir(fd);
-  if (dir == nullptr) {
-    const int code = errno;
-    close(fd);
-    posix::RecordError(code);
-    return nullptr;
-  }
   auto* listing = new (std::nothrow) Listing;
-  if (listing == nullptr) {
-    closedir(dir);
+  char* buffer = listing ? TakeBuffer() : nullptr;
+  if (buffer == nullptr) {
+    delete listing;
+    close(fd);
     posix::RecordError(ENOMEM);
     return nullptr;
   }
-  listing->dir = dir;
+  listing->fd = fd;
+  listing->buffer = buffer;
   listing->name.reserve(256);
   if (!ReadEntry(listing, entry)) {
     const uint32_t code = LastErrorCode();
@@ -100,8 +144,6 @@ Listing* ListOpenDirectory(int fd, DirEntry& entry) {
   }
   return listing;
 }
-
-int FdOf(Listing* listing) { return dirfd(listing->dir); }
 
 // The system-call name of a listing entry.
 std::string NativeName(const wchar_t* name) { return posix::Utf8FromWide(name); }
@@ -126,7 +168,8 @@ bool ListNext(Listing* listing, DirEntry& entry) { return ReadEntry(listing, ent
 
 void ListClose(Listing* listing) {
   if (listing == nullptr) return;
-  closedir(listing->dir);
+  close(listing->fd);
+  SpareBuffers().push_back(listing->buffer);
   delete listing;
 }
 
