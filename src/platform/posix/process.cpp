@@ -1,6 +1,7 @@
 // POSIX only: the seam's process snapshot, read from /proc on Linux.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,23 +80,34 @@ bool CommandName(uint32_t id, std::string& name) {
 }  // namespace
 
 Snapshot* SnapshotOpen() {
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) {
+  // One look at /proc per candidate: its entries are read straight into a
+  // buffer kept for the next look; no image name is read here.
+  const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (proc < 0) {
     posix::RecordError(errno);
     return nullptr;
   }
   auto* snapshot = new (std::nothrow) Snapshot;
   if (snapshot == nullptr) {
-    closedir(proc);
+    close(proc);
     posix::RecordError(ENOMEM);
     return nullptr;
   }
   snapshot->ids.reserve(512);
-  while (const dirent* d = readdir(proc)) {
-    uint32_t id;
-    if (ParseProcessId(d->d_name, id)) snapshot->ids.push_back(id);
+  alignas(8) static char buffer[64 * 1024];
+  for (;;) {
+    const long got = syscall(SYS_getdents64, proc, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    for (long at = 0; at < got;) {
+      unsigned short length;
+      std::memcpy(&length, buffer + at + 16, sizeof length);  // d_reclen follows d_ino and d_off
+      uint32_t id;
+      if (ParseProcessId(buffer + at + 19, id)) snapshot->ids.push_back(id);  // d_name
+      at += length;
+    }
   }
-  closedir(proc);
+  close(proc);
   return snapshot;
 }
 
