@@ -49,8 +49,7 @@ void CleanLogFolder(const std::wstring& folder) {
     if (DeleteEnabled == 0) continue;
     child.resize(stem);
     child.append(name, entry.nameLength);
-    RemoveTree(listing, name, child);
-    if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, child.c_str(), nullptr, false);
+    RemoveStaleEntry(listing, name, child);
   } while (plat::ListNext(listing, entry));
   plat::ListClose(listing);
 }

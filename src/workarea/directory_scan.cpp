@@ -21,8 +21,7 @@ void CleanDirectory(const wchar_t* directory) {
     if (DeleteEnabled == 0) continue;
     child.resize(stem);
     child.append(name, entry.nameLength);
-    RemoveTree(listing, name, child);
-    if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, child.c_str(), nullptr, false);
+    RemoveStaleEntry(listing, name, child);
   } while (plat::ListNext(listing, entry));
   plat::ListClose(listing);
 }

@@ -1,6 +1,7 @@
 // Removing a file, a link, or a whole directory tree, every step relative to
 // the open directory that holds the item, never by resolving a path again.
 #include "driver/catalog.h"
+#include "driver/command_line.h"
 #include "workarea/workarea.h"
 
 namespace {
@@ -48,4 +49,10 @@ uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, const std::wstri
   }
   if (plat::DeleteFileAt(parent, name, path)) return 0;
   return Failed(path);
+}
+
+void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, const std::wstring& path) {
+  RemoveTree(parent, name, path);
+  // The trace follows every attempt, a failed one too.
+  if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, path.c_str(), nullptr, false);
 }

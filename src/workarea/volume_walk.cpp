@@ -79,10 +79,7 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     child.resize(stem);
     child.append(name, entry.nameLength);
     if (IsStaleWorkArea(name, path.c_str())) {
-      if (DeleteEnabled) {
-        RemoveTree(listing, name, child);
-        if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, child.c_str(), nullptr, false);
-      }
+      if (DeleteEnabled) RemoveStaleEntry(listing, name, child);
       continue;
     }
     if (IsExcluded(child)) continue;

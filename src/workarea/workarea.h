@@ -28,6 +28,10 @@ int32_t ReadProcessId(const wchar_t* text, int base);
 // was reported.
 uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, const std::wstring& path);
 
+// Removes the stale entry `name` of the directory `parent` lists, whose full
+// path is `path`, and traces the attempt in verbose mode.
+void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, const std::wstring& path);
+
 // Removes the stale work areas directly inside `directory`.
 void CleanDirectory(const wchar_t* directory);
 

@@ -8,12 +8,6 @@
 namespace e2e {
 namespace {
 
-std::string Hex8(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", value);
-  return text;
-}
-
 class Directory : public TreeTest {
  protected:
   void SetUp() override {
@@ -32,9 +26,9 @@ class Directory : public TreeTest {
 
 TEST_F(Directory, RemovesExactlyTheStaleWorkAreas) {
   const std::string stale = "_TD" + dead_ + "_" + host_ + "_";
-  const std::string staleB = "KEL_util0000" + Hex8(kDeadPid) + "_" + host_;
+  const std::string staleB = "KEL_util0000" + Hex(kDeadPid, 8) + "_" + host_;
   const std::string live = "_TD" + std::to_string(live_) + "_" + host_ + "_";
-  const std::string liveB = "KEL_util0000" + Hex8(live_) + "_" + host_;
+  const std::string liveB = "KEL_util0000" + Hex(live_, 8) + "_" + host_;
   const std::string foreign = "_TD" + dead_ + "_NOT" + host_ + "_";
   File("w/" + stale + "/sub/file.txt");
   Dir("w/" + staleB);
@@ -61,7 +55,7 @@ TEST_F(Directory, RemovesExactlyTheStaleWorkAreas) {
 TEST_F(Directory, VerboseTraceOfEachVerdict) {
   const std::string stale = "_TD" + dead_ + "_" + host_ + "_";
   const std::string live = "_TD" + std::to_string(live_);
-  const std::string foreign = "KEL_util0000" + Hex8(kDeadPid) + "_ELSEWHERE";
+  const std::string foreign = "KEL_util0000" + Hex(kDeadPid, 8) + "_ELSEWHERE";
   Dir("a/" + stale + "/inner");
   Dir("b/" + live);
   Dir("c/" + foreign);

@@ -8,12 +8,6 @@
 namespace e2e {
 namespace {
 
-std::string Hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%x", value);
-  return text;
-}
-
 class Logs : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,15 @@ std::string TreeTest::File(const std::string& relative) {
 bool TreeTest::Exists(const std::string& relative) const {
   struct stat st;
   return lstat(Path(relative).c_str(), &st) == 0;
+}
+
+std::string Hex(uint32_t value, int width) {
+  char text[16];
+  if (width)
+    std::snprintf(text, sizeof text, "%0*X", width, value);
+  else
+    std::snprintf(text, sizeof text, "%x", value);
+  return text;
 }
 
 std::string Lines(const std::vector<std::string>& texts) {

@@ -30,6 +30,9 @@ class TreeTest : public ::testing::Test {
   std::string root_;
 };
 
+// `value` in hexadecimal: "%08X" with `width` 8, "%x" with width 0.
+std::string Hex(uint32_t value, int width = 0);
+
 // Each text followed by the build's line end.
 std::string Lines(const std::vector<std::string>& texts);
 // An error line and the empty line after it.
