@@ -13,22 +13,25 @@ uint32_t Failed(const std::wstring& path) {
 }
 
 // Removes every entry of the non-empty directory `name`, then the directory.
-uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, const std::wstring& path) {
+uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
   if (!listing) return Failed(path);
-  std::wstring child = path + L'\\';
-  const size_t stem = child.size();
+  // The children's paths are built in the same buffer and taken off again.
+  const size_t length = path.size();
   do {
     if (IsDotEntry(entry.name)) continue;
-    child.resize(stem);
-    child.append(entry.name, entry.nameLength);
-    if (uint32_t code = RemoveTree(listing, entry.name, child)) {
+    path.resize(length);
+    path += L'\\';
+    path.append(entry.name, entry.nameLength);
+    if (uint32_t code = RemoveTree(listing, entry.name, path)) {
       // Reported where it happened; this directory and the rest stay.
+      path.resize(length);
       plat::ListClose(listing);
       return code;
     }
   } while (plat::ListNext(listing, entry));
+  path.resize(length);
   plat::ListClose(listing);
   if (plat::RemoveEmptyDirectoryAt(parent, name, path)) return 0;
   return Failed(path);
@@ -36,7 +39,7 @@ uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, const std::w
 
 }  // namespace
 
-uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, const std::wstring& path) {
+uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
   const uint32_t attributes = plat::AttributesAt(parent, name, path);
   if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory)) {
     // A link is removed itself; what it leads to is never listed.
@@ -51,7 +54,7 @@ uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, const std::wstri
   return Failed(path);
 }
 
-void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, const std::wstring& path) {
+void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
   RemoveTree(parent, name, path);
   // The trace follows every attempt, a failed one too.
   if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, path.c_str(), nullptr, false);

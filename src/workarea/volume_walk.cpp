@@ -68,30 +68,37 @@ bool LeadsToAncestor(plat::Listing* parent, const wchar_t* name, const std::wstr
   return false;
 }
 
-// Walks the open listing of `path`; `base` is `path` normalised.
-void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstring& path, const std::wstring& base) {
+// Walks the open listing of one directory. `path` holds the directory's
+// normalised path and is extended for each entry and put back, so that one
+// buffer serves the whole depth. The trace names the directory as `typed`
+// at the top, and below as the first `parentLength` characters of `path`.
+void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstring* typed, size_t parentLength,
+                 std::wstring& path) {
   Ancestors.push_back({listing, false, {}});
-  std::wstring child = base;
-  const size_t stem = child.size();
+  const size_t stem = path.size();
   do {
     const wchar_t* name = entry.name;
     if (IsDotEntry(name) || !(entry.attributes & plat::kAttrDirectory)) continue;
-    child.resize(stem);
-    child.append(name, entry.nameLength);
-    if (IsStaleWorkArea(name, path.c_str())) {
-      if (DeleteEnabled) RemoveStaleEntry(listing, name, child);
+    path.resize(stem);
+    path.append(name, entry.nameLength);
+    const std::wstring_view parent = typed ? std::wstring_view(*typed) : std::wstring_view(path).substr(0, parentLength);
+    if (IsStaleWorkArea(name, parent)) {
+      if (DeleteEnabled) RemoveStaleEntry(listing, name, path);
       continue;
     }
-    if (IsExcluded(child)) continue;
-    if ((entry.attributes & plat::kAttrReparsePoint) && LeadsToAncestor(listing, name, child)) continue;
+    if (IsExcluded(path)) continue;
+    if ((entry.attributes & plat::kAttrReparsePoint) && LeadsToAncestor(listing, name, path)) continue;
     // Depth first, before the next entry of this level. A subdirectory that
     // cannot be listed is passed over silently.
     plat::DirEntry first;
-    if (plat::Listing* sub = plat::ListChild(listing, name, child, first)) {
-      WalkListing(sub, first, child, NormalisedPath(child));
+    if (plat::Listing* sub = plat::ListChild(listing, name, path, first)) {
+      const size_t childLength = path.size();
+      if (path.back() != L'\\') path += L'\\';
+      WalkListing(sub, first, nullptr, childLength, path);
       plat::ListClose(sub);
     }
   } while (plat::ListNext(listing, entry));
+  path.resize(stem);
   Ancestors.pop_back();
 }
 
@@ -104,7 +111,8 @@ uint32_t WalkVolume(const std::wstring& path) {
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListFirst(base + L'*', entry);
   if (!listing) return plat::LastErrorCode();
-  WalkListing(listing, entry, path, base);
+  std::wstring buffer = base;
+  WalkListing(listing, entry, &path, 0, buffer);
   plat::ListClose(listing);
   return 0;
 }

@@ -35,13 +35,16 @@ int32_t ReadProcessId(const wchar_t* text, int base) {
   return static_cast<int32_t>(value);
 }
 
-int IsStaleWorkArea(const wchar_t* name, const wchar_t* parent) {
+int IsStaleWorkArea(const wchar_t* name, std::wstring_view parentText) {
   const size_t length = std::wcslen(name);
   if (length < 4) return 0;
   const bool formA = IsFormA(name, length);
   if (!formA && !IsFormB(name, length)) return 0;
 
-  if (RunFlags & VerboseFlag) ReportMessage(MSG_FOUND, parent, name, false);
+  // The parent's text is made only when a line names it.
+  const bool reporting = RunFlags & ReportFlag;
+  const std::wstring parent = reporting ? std::wstring(parentText) : std::wstring();
+  if (RunFlags & VerboseFlag) ReportMessage(MSG_FOUND, parent.c_str(), name, false);
 
   int32_t processId = 0;
   if (formA) {
@@ -63,6 +66,6 @@ int IsStaleWorkArea(const wchar_t* name, const wchar_t* parent) {
   }
 
   if (IsOwnerAlive(static_cast<uint32_t>(processId))) return 0;
-  if (RunFlags == ReportFlag) ReportMessage(MSG_FOUND, parent, name, true);
+  if (RunFlags == ReportFlag) ReportMessage(MSG_FOUND, parent.c_str(), name, true);
   return 1;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -17,7 +18,7 @@ bool IsOwnerAlive(uint32_t processId);
 
 // 1 when directory `name`, found in `parent`, is the work area of an ended
 // KEL process of this computer; 0 otherwise. Prints the trace lines.
-int IsStaleWorkArea(const wchar_t* name, const wchar_t* parent);
+int IsStaleWorkArea(const wchar_t* name, std::wstring_view parent);
 
 // Reads a number as wcstol does in `base`, clamped to 32 signed bits.
 int32_t ReadProcessId(const wchar_t* text, int base);
@@ -26,11 +27,12 @@ int32_t ReadProcessId(const wchar_t* text, int base);
 // or a directory with everything below it); `path` is its full path, for the
 // error line. 0 when it is gone, otherwise the code of the one failure that
 // was reported.
-uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, const std::wstring& path);
+// `path` is extended while the tree is emptied and holds its text again on return.
+uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& path);
 
 // Removes the stale entry `name` of the directory `parent` lists, whose full
 // path is `path`, and traces the attempt in verbose mode.
-void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, const std::wstring& path);
+void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path);
 
 // Removes the stale work areas directly inside `directory`.
 void CleanDirectory(const wchar_t* directory);

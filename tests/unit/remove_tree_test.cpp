@@ -16,7 +16,10 @@ class RemoveTreeTest : public FakeTest {
     EXPECT_NE(parent, nullptr);
     if (!parent) return 0;
     const size_t before = fake::Operations().size();
-    const uint32_t code = RemoveTree(parent, path.c_str() + slash + 1, path);
+    const std::wstring name = path.substr(slash + 1);
+    std::wstring buffer = path;
+    const uint32_t code = RemoveTree(parent, name.c_str(), buffer);
+    EXPECT_EQ(buffer, path);  // the buffer holds the path again
     removals_.insert(removals_.end(), fake::Operations().begin() + static_cast<long>(before),
                      fake::Operations().end());
     plat::ListClose(parent);

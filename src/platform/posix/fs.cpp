@@ -22,6 +22,7 @@ namespace plat {
 struct Listing {
   int fd = -1;
   char* buffer = nullptr;
+  size_t capacity = 0;
   size_t position = 0;
   size_t filled = 0;
   std::wstring name;  // the current entry's name, reused from entry to entry
@@ -29,21 +30,45 @@ struct Listing {
 
 namespace {
 
-constexpr size_t kListingBufferBytes = 32 * 1024;
+// The first levels of a walk read with large buffers; the levels of a very
+// deep tree, whose directories are small, with small ones, so that memory
+// stays low however deep the tree.
+constexpr size_t kLargeBufferBytes = 32 * 1024;
+constexpr size_t kSmallBufferBytes = 4 * 1024;
+constexpr size_t kLargeBufferLevels = 32;
 
 // Listings open and close in nesting order, so their buffers are kept for
 // the next listing instead of being allocated per directory.
-std::vector<char*>& SpareBuffers() {
-  static std::vector<char*> spare;
-  return spare;
+struct BufferPool {
+  std::vector<char*> large, small;
+  size_t open = 0;
+};
+
+BufferPool& Pool() {
+  static BufferPool pool;
+  return pool;
 }
 
-char* TakeBuffer() {
-  auto& spare = SpareBuffers();
-  if (spare.empty()) return new (std::nothrow) char[kListingBufferBytes];
-  char* buffer = spare.back();
-  spare.pop_back();
+char* TakeBuffer(size_t& capacity) {
+  BufferPool& pool = Pool();
+  const bool large = pool.open < kLargeBufferLevels;
+  capacity = large ? kLargeBufferBytes : kSmallBufferBytes;
+  std::vector<char*>& spare = large ? pool.large : pool.small;
+  char* buffer;
+  if (spare.empty()) {
+    buffer = new (std::nothrow) char[capacity];
+  } else {
+    buffer = spare.back();
+    spare.pop_back();
+  }
+  if (buffer) ++pool.open;
   return buffer;
+}
+
+void GiveBackBuffer(char* buffer, size_t capacity) {
+  BufferPool& pool = Pool();
+  --pool.open;
+  (capacity == kLargeBufferBytes ? pool.large : pool.small).push_back(buffer);
 }
 
 // The record getdents64 writes; the name follows the fixed part.
@@ -76,7 +101,7 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
   if (listing->position >= listing->filled) {
     long got;
     do {
-      got = syscall(SYS_getdents64, listing->fd, listing->buffer, kListingBufferBytes);
+      got = syscall(SYS_getdents64, listing->fd, listing->buffer, listing->capacity);
     } while (got < 0 && errno == EINTR);
     if (got <= 0) {
       // The end of the listing; FindNextFileW records "no more files"
@@ -126,7 +151,8 @@ namespace {
 // Wraps the open directory `fd` in a listing and delivers its first entry.
 Listing* ListOpenDirectory(int fd, DirEntry& entry) {
   auto* listing = new (std::nothrow) Listing;
-  char* buffer = listing ? TakeBuffer() : nullptr;
+  size_t capacity = 0;
+  char* buffer = listing ? TakeBuffer(capacity) : nullptr;
   if (buffer == nullptr) {
     delete listing;
     close(fd);
@@ -135,7 +161,8 @@ Listing* ListOpenDirectory(int fd, DirEntry& entry) {
   }
   listing->fd = fd;
   listing->buffer = buffer;
-  listing->name.reserve(256);
+  listing->capacity = capacity;
+  listing->name.reserve(64);
   if (!ReadEntry(listing, entry)) {
     const uint32_t code = LastErrorCode();
     ListClose(listing);
@@ -169,7 +196,7 @@ bool ListNext(Listing* listing, DirEntry& entry) { return ReadEntry(listing, ent
 void ListClose(Listing* listing) {
   if (listing == nullptr) return;
   close(listing->fd);
-  SpareBuffers().push_back(listing->buffer);
+  GiveBackBuffer(listing->buffer, listing->capacity);
   delete listing;
 }
 
