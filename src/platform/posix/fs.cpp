@@ -42,6 +42,10 @@ constexpr size_t kLargeBufferLevels = 32;
 struct BufferPool {
   std::vector<char*> large, small;
   size_t open = 0;
+  ~BufferPool() {
+    for (char* buffer : large) delete[] buffer;
+    for (char* buffer : small) delete[] buffer;
+  }
 };
 
 BufferPool& Pool() {
