@@ -2,7 +2,7 @@
 # Builds everything and runs every test: unit, contract and end-to-end tests
 # of the POSIX build, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the end-to-end tests of the Windows build under Wine, and a bounded run of
-# every fuzz target.
+# every fuzz target, and the benchmark's quick correctness run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -20,4 +20,6 @@ status=0
 ctest --preset native -j 1 || status=1
 ctest --preset sanitize -j 1 || status=1
 ./scripts/fuzz.sh "${SWEEPDIRS_FUZZ_SECONDS:-60}" || status=1
+# The benchmark's correctness checks on tiny trees (no time is judged).
+./bench/run.sh --quick --out build/bench/results || status=1
 exit $status
