@@ -61,8 +61,8 @@ def main():
     os.makedirs(a.out, exist_ok=True)
     sweep = a.sweepdirs
 
-    kel_dir = os.path.join(a.work, "kel")
-    os.makedirs(kel_dir, exist_ok=True)
+    import tempfile
+    kel_dir = tempfile.mkdtemp(prefix="kel-", dir=a.work)
     shutil.copy(shutil.which("sleep"), os.path.join(kel_dir, "KEL.EXE"))
     kel = subprocess.Popen([os.path.join(kel_dir, "KEL.EXE"), "3600"])
     fd = shutil.which("fdfind") or shutil.which("fd")
