@@ -92,21 +92,12 @@ struct KelProcesses {
     if (mkdtemp(tmpl) == nullptr) Fail("mkdtemp");
     folder = tmpl;
     const char* source = access("/bin/sleep", X_OK) == 0 ? "/bin/sleep" : "/usr/bin/sleep";
-    const int in = open(source, O_RDONLY | O_CLOEXEC);
-    if (in < 0) Fail(source);
     const std::string image = folder + "/KEL.EXE";
-    const int out = open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
-    if (out < 0) Fail(image.c_str());
-    char buffer[65536];
-    for (;;) {
-      const ssize_t got = read(in, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) Fail("read sleep");
-      if (got == 0) break;
-      if (write(out, buffer, static_cast<size_t>(got)) != got) Fail("write KEL.EXE");
-    }
-    close(in);
-    if (close(out) != 0) Fail("close KEL.EXE");
+    std::error_code error;
+    std::filesystem::copy_file(source, image, error);
+    if (error) Fail("copy sleep to KEL.EXE");
+    std::filesystem::permissions(image, std::filesystem::perms::owner_all, error);
+    if (error) Fail("chmod KEL.EXE");
     return folder;
   }
 };
