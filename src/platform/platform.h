@@ -108,8 +108,12 @@ bool RemoveLinkAt(Listing* parent, const wchar_t* name, const std::wstring& path
 
 struct Snapshot;  // opaque, one picture of the running processes
 
-// Takes a snapshot of all processes; null on failure (LastErrorCode()).
-Snapshot* SnapshotOpen();
+// Takes a fresh snapshot of the running processes for finding the one with
+// id `processId`: it holds that process if it runs, and never is empty; it
+// may hold every other process too (Windows, the fake) or only the caller
+// (POSIX, where a full picture costs a /proc listing per question). Null on
+// failure, or when whether `processId` runs cannot be known (LastErrorCode()).
+Snapshot* SnapshotOpen(uint32_t processId);
 // Moves to the first / next process; false when there is none or on failure.
 bool SnapshotFirst(Snapshot* snapshot, uint32_t& processId);
 bool SnapshotNext(Snapshot* snapshot, uint32_t& processId);

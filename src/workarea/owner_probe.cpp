@@ -27,7 +27,7 @@ bool IsOwnerImage(std::wstring& image) {
 }  // namespace
 
 bool IsOwnerAlive(uint32_t processId) {
-  plat::Snapshot* snapshot = plat::SnapshotOpen();
+  plat::Snapshot* snapshot = plat::SnapshotOpen(processId);
   if (!snapshot) return ProbeFailed(plat::LastErrorCode());
 
   uint32_t id = 0;

@@ -2,6 +2,7 @@
 // removing what is not stale. After every scenario a victim tree outside the
 // swept area must be exactly as it was.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -245,6 +247,56 @@ TEST_F(Hostile, EntriesComingAndGoingDuringAWalk) {
   EXPECT_EQ(result.exitCode, 0u);
   EXPECT_TRUE(Exists("w/_TD" + std::to_string(live) + "/keep"));
   for (int i = 0; i < 50; ++i) EXPECT_FALSE(Exists("w/a" + std::to_string(i) + "/" + stale_));
+}
+
+TEST_F(Hostile, ProcessTableHiddenKeepsEveryCandidate) {
+  // /proc covered by an empty file system: no owner can be known to be gone.
+  const uint32_t live = StartKel();
+  StaleTree("w/" + stale_);
+  Dir("w/_TD" + std::to_string(live) + "/keep");
+  RunSetting setting;
+  setting.shellPrelude = "mount -t tmpfs none /proc";
+  RunResult result = RunSweepdirsWith(setting, {"/d", Arg("w")});
+  StopKel(live);
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(result.output, ErrorLine(std::strerror(ENOENT)) + ErrorLine(std::strerror(ENOENT))) << result.output;
+  EXPECT_TRUE(Exists("w/" + stale_ + "/top.txt"));
+  EXPECT_TRUE(Exists("w/_TD" + std::to_string(live) + "/keep"));
+}
+
+// A running KEL.EXE with a second thread; its ids as the helper printed them.
+class ThreadedKel {
+ public:
+  ThreadedKel() {
+    pipe_ = popen("exec '" KEL_THREADS "'", "r");
+    if (pipe_ == nullptr || std::fscanf(pipe_, "%u %u", &process, &thread) != 2) ADD_FAILURE() << "no KEL.EXE";
+  }
+  ~ThreadedKel() {
+    if (process != 0) kill(static_cast<pid_t>(process), SIGKILL);
+    if (pipe_ != nullptr) pclose(pipe_);
+  }
+  uint32_t process = 0, thread = 0;
+
+ private:
+  FILE* pipe_ = nullptr;
+};
+
+using OwnerLookup = TreeTest;
+
+TEST_F(OwnerLookup, ThreadIdOfARunningKelNamesNoProcess) {
+  // Process and thread ids share one number space: a work area named after
+  // a thread id was made by a process that has ended since.
+  ThreadedKel kel;
+  ASSERT_NE(kel.thread, kel.process);
+  const std::string byThread = "_TD" + std::to_string(kel.thread);
+  const std::string byProcess = "_TD" + std::to_string(kel.process);
+  File("w/" + byThread + "/f.txt");
+  File("w/" + byProcess + "/f.txt");
+  RunResult result = RunSweepdirs({"/d", Arg("w")});
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(result.output, "");
+  EXPECT_FALSE(Exists("w/" + byThread));
+  EXPECT_TRUE(Exists("w/" + byProcess + "/f.txt"));
 }
 
 class Summary : public ::testing::Environment {

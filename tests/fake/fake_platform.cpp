@@ -442,7 +442,7 @@ bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileI
   return IdentityOf(Resolve(Entry(parent, name), true), identity);
 }
 
-Snapshot* SnapshotOpen() {
+Snapshot* SnapshotOpen(uint32_t) {
   if (Enter(Call::SnapshotOpen)) return nullptr;
   ++S().openSnapshots;
   auto* snapshot = new Snapshot;

@@ -1,49 +1,107 @@
-// POSIX only: the seam's process snapshot, read from /proc on Linux.
-#include <dirent.h>
+// POSIX only: the seam's process snapshot, looked up in /proc on Linux.
 #include <fcntl.h>
-#include <sys/syscall.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string_view>
-#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/text.h"
 
 namespace plat {
 
+// The picture of the processes that matter for one question: this process
+// (so the picture is never empty, as a picture of all of them never is) and
+// the process asked about, when it runs. Each open is a fresh look, taken
+// from the kernel's process table at that moment.
 struct Snapshot {
-  std::vector<uint32_t> ids;  // read at once, so the picture is of one moment
+  uint32_t ids[2] = {0, 0};
+  bool self[2] = {true, false};
+  size_t count = 1;
   size_t current = 0;
 };
 
 namespace {
 
-// The process id a /proc entry name stands for; false for the other entries.
-bool ParseProcessId(const char* name, uint32_t& id) {
-  if (*name == '\0') return false;
-  uint64_t value = 0;
-  for (const char* p = name; *p; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(*p - '0');
-    if (value > UINT32_MAX) return false;
+// /proc, opened at the first look and kept: each lookup is made relative to
+// it. -2 before the first look; -1, with `procError` set, when /proc is
+// missing or is not the process file system (then nothing can be known).
+int procFd = -2;
+int procError = 0;
+uint32_t selfId = 0;
+
+constexpr long kProcSuperMagic = 0x9fa0;
+
+bool OpenProc() {
+  if (procFd == -2) {
+    procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct statfs facts;
+    if (procFd < 0) {
+      procError = errno;
+    } else if (fstatfs(procFd, &facts) != 0 || facts.f_type != kProcSuperMagic) {
+      procError = ENOENT;
+      close(procFd);
+      procFd = -1;
+    } else {
+      selfId = static_cast<uint32_t>(getpid());
+    }
   }
-  id = static_cast<uint32_t>(value);
-  return true;
+  if (procFd < 0) posix::RecordError(procError);
+  return procFd >= 0;
+}
+
+// Reads the start of a /proc file into `text`; the length read, or -1.
+ssize_t ReadProcFile(const char* path, char* text, size_t size) {
+  const int fd = openat(procFd, path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  ssize_t length;
+  do {
+    length = read(fd, text, size);
+  } while (length < 0 && errno == EINTR);
+  const int code = errno;
+  close(fd);
+  errno = code;
+  return length;
+}
+
+// Whether `id` is a running process: 1 yes, 0 no, -1 unknown (errno set).
+// /proc/<id> also answers for a thread that is not its group's leader; such
+// an id names no process (a listing of /proc would not show it), hence the
+// Tgid test.
+int ProcessRuns(uint32_t id) {
+  char path[32];
+  std::snprintf(path, sizeof path, "%u/status", id);
+  char text[1024];
+  const ssize_t length = ReadProcFile(path, text, sizeof text - 1);
+  if (length < 0) return errno == ENOENT || errno == ESRCH ? 0 : -1;
+  text[length] = '\0';
+  const char* line = std::strstr(text, "\nTgid:");
+  if (line == nullptr) {
+    errno = EIO;
+    return -1;
+  }
+  char* end = nullptr;
+  const unsigned long group = std::strtoul(line + 6, &end, 10);
+  if (end == line + 6) {
+    errno = EIO;
+    return -1;
+  }
+  return group == id ? 1 : 0;
 }
 
 // The file name of the process's executable, as the kernel links it. The
 // kernel adds " (deleted)" when the file is gone; the image name is the same.
-bool ExecutableName(uint32_t id, std::string& name) {
+bool ExecutableName(const char* process, std::string& name) {
   char path[32];
-  std::snprintf(path, sizeof path, "/proc/%u/exe", id);
+  std::snprintf(path, sizeof path, "%s/exe", process);
   char target[PATH_MAX];
-  const ssize_t length = readlink(path, target, sizeof target);
+  const ssize_t length = readlinkat(procFd, path, target, sizeof target);
   if (length <= 0 || static_cast<size_t>(length) >= sizeof target) return false;
   std::string_view text(target, static_cast<size_t>(length));
   constexpr std::string_view kDeleted = " (deleted)";
@@ -58,18 +116,12 @@ bool ExecutableName(uint32_t id, std::string& name) {
 
 // The command name the kernel keeps (the first 15 bytes of the executable's
 // file name); readable where the executable link is not, and set for kernel
-// threads, which have no executable.
-bool CommandName(uint32_t id, std::string& name) {
+// threads and exited processes not yet waited for, which have no executable.
+bool CommandName(const char* process, std::string& name) {
   char path[32];
-  std::snprintf(path, sizeof path, "/proc/%u/comm", id);
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  std::snprintf(path, sizeof path, "%s/comm", process);
   char text[64];
-  ssize_t length;
-  do {
-    length = read(fd, text, sizeof text);
-  } while (length < 0 && errno == EINTR);
-  close(fd);
+  const ssize_t length = ReadProcFile(path, text, sizeof text);
   if (length <= 0) return false;
   size_t size = static_cast<size_t>(length);
   if (text[size - 1] == '\n') --size;
@@ -79,51 +131,37 @@ bool CommandName(uint32_t id, std::string& name) {
 
 }  // namespace
 
-Snapshot* SnapshotOpen() {
-  // One look at /proc per candidate: its entries are read straight into a
-  // buffer kept for the next look; no image name is read here.
-  const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (proc < 0) {
+Snapshot* SnapshotOpen(uint32_t processId) {
+  // Only the one id is looked up: no listing of every process, and no
+  // image name read here.
+  if (!OpenProc()) return nullptr;
+  const int runs = ProcessRuns(processId);
+  if (runs < 0) {
     posix::RecordError(errno);
     return nullptr;
   }
   auto* snapshot = new (std::nothrow) Snapshot;
   if (snapshot == nullptr) {
-    close(proc);
     posix::RecordError(ENOMEM);
     return nullptr;
   }
-  snapshot->ids.reserve(512);
-  alignas(8) static char buffer[64 * 1024];
-  for (;;) {
-    const long got = syscall(SYS_getdents64, proc, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    for (long at = 0; at < got;) {
-      unsigned short length;
-      std::memcpy(&length, buffer + at + 16, sizeof length);  // d_reclen follows d_ino and d_off
-      uint32_t id;
-      if (ParseProcessId(buffer + at + 19, id)) snapshot->ids.push_back(id);  // d_name
-      at += length;
-    }
+  snapshot->ids[0] = selfId;
+  if (runs == 1) {
+    snapshot->ids[1] = processId;
+    snapshot->count = 2;
   }
-  close(proc);
   return snapshot;
 }
 
 bool SnapshotFirst(Snapshot* snapshot, uint32_t& processId) {
   snapshot->current = 0;
-  if (snapshot->ids.empty()) {
-    posix::RecordError(ESRCH);
-    return false;
-  }
   processId = snapshot->ids[0];
   return true;
 }
 
 bool SnapshotNext(Snapshot* snapshot, uint32_t& processId) {
-  if (snapshot->current + 1 >= snapshot->ids.size()) {
-    snapshot->current = snapshot->ids.size();
+  if (snapshot->current + 1 >= snapshot->count) {
+    snapshot->current = snapshot->count;
     posix::RecordError(ESRCH);
     return false;
   }
@@ -132,10 +170,14 @@ bool SnapshotNext(Snapshot* snapshot, uint32_t& processId) {
 }
 
 std::wstring SnapshotImageName(Snapshot* snapshot) {
-  if (snapshot->current >= snapshot->ids.size()) return {};
-  const uint32_t id = snapshot->ids[snapshot->current];
+  if (snapshot->current >= snapshot->count) return {};
+  char process[16];
+  if (snapshot->self[snapshot->current])
+    std::snprintf(process, sizeof process, "self");
+  else
+    std::snprintf(process, sizeof process, "%u", snapshot->ids[snapshot->current]);
   std::string name;
-  if (!ExecutableName(id, name) && !CommandName(id, name)) return {};
+  if (!ExecutableName(process, name) && !CommandName(process, name)) return {};
   return posix::WideFromUtf8(name);
 }
 

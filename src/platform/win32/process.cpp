@@ -14,7 +14,8 @@ struct Snapshot {
   PROCESSENTRY32W entry;
 };
 
-Snapshot* SnapshotOpen() {
+// The Tool Help picture holds every process; the id asked about is not needed.
+Snapshot* SnapshotOpen(uint32_t) {
   Snapshot* snapshot = new (std::nothrow) Snapshot;
   if (!snapshot) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
