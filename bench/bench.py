@@ -45,6 +45,10 @@ def syscalls(cmd):
     return int(m.group(1)) if m else -1
 
 
+def process_count():
+    return sum(1 for n in os.listdir("/proc") if n.isdigit())
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("sweepdirs")
@@ -150,9 +154,8 @@ def main():
         # ---- the probe ----
         # About 200 running processes in all (sleepers make up what the
         # machine lacks; a busier machine is measured as it is).
-        present = sum(1 for n in os.listdir("/proc") if n.isdigit())
         wanted = 200 if not a.quick else 20
-        sleepers = [subprocess.Popen(["sleep", "600"]) for _ in range(max(0, wanted - present))]
+        sleepers = [subprocess.Popen(["sleep", "600"]) for _ in range(max(0, wanted - process_count()))]
         try:
             root, m = tree("probe", "probe")
             ctl, mc = tree("probectl", "probectl")
@@ -168,7 +171,7 @@ def main():
                          "us_per_candidate": round((with_c - without) / count * 1e6, 1),
                          "full_proc_scan_us": float(full.group(1)) if full else -1,
                          "proc_listing_us": float(listing.group(1)) if listing else -1,
-                         "processes": sum(1 for n in os.listdir("/proc") if n.isdigit())})
+                         "processes": process_count()})
             gen_tree.remove_tree(root)
             gen_tree.remove_tree(ctl)
         finally:

@@ -16,13 +16,12 @@
 
 namespace plat {
 
-// The picture of the processes that matter for one question: this process
-// (so the picture is never empty, as a picture of all of them never is) and
-// the process asked about, when it runs. Each open is a fresh look, taken
-// from the kernel's process table at that moment.
+// The picture of the processes that matter for one question: first this
+// process (so the picture is never empty, as a picture of all of them never
+// is), then the process asked about, when it runs. Each open is a fresh look,
+// taken from the kernel's process table at that moment.
 struct Snapshot {
   uint32_t ids[2] = {0, 0};
-  bool self[2] = {true, false};
   size_t count = 1;
   size_t current = 0;
 };
@@ -171,11 +170,10 @@ bool SnapshotNext(Snapshot* snapshot, uint32_t& processId) {
 
 std::wstring SnapshotImageName(Snapshot* snapshot) {
   if (snapshot->current >= snapshot->count) return {};
-  char process[16];
-  if (snapshot->self[snapshot->current])
-    std::snprintf(process, sizeof process, "self");
-  else
-    std::snprintf(process, sizeof process, "%u", snapshot->ids[snapshot->current]);
+  // This process by its /proc/self link: its own id may be another in the
+  // id space /proc shows.
+  char process[16] = "self";
+  if (snapshot->current != 0) std::snprintf(process, sizeof process, "%u", snapshot->ids[snapshot->current]);
   std::string name;
   if (!ExecutableName(process, name) && !CommandName(process, name)) return {};
   return posix::WideFromUtf8(name);
