@@ -149,7 +149,8 @@ def main():
                          "vs_find": round(med["sweepdirs"] / med["find -exec rm"], 3),
                          "vs_floor": round(med["sweepdirs"] / med["rm list"], 3),
                          "walk_rm_floor_s": round(med["walk + rm list"], 4),
-                         "vs_walk_rm_floor": round(med["sweepdirs"] / med["walk + rm list"], 3)})
+                         "vs_walk_rm_floor": round(med["sweepdirs"] / med["walk + rm list"], 3),
+                         "walk_rm_floor_vs_floor": round(med["walk + rm list"] / med["rm list"], 3)})
 
         # ---- the probe ----
         # About 200 running processes in all (sleepers make up what the

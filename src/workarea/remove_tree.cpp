@@ -6,6 +6,8 @@
 
 namespace {
 
+uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path);
+
 uint32_t Failed(const std::wstring& path) {
   uint32_t code = plat::LastErrorCode();
   ReportError(code, path.c_str());
@@ -24,7 +26,10 @@ uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring
     path.resize(length);
     path += L'\\';
     path.append(entry.name, entry.nameLength);
-    if (uint32_t code = RemoveTree(listing, entry.name, path)) {
+    // The listing says what each entry is; no call per entry to ask again.
+    // Should an entry change kind meanwhile, the removal call for the kind
+    // listed refuses it, and that failure is reported.
+    if (uint32_t code = RemoveEntry(listing, entry.name, entry.attributes, path)) {
       // Reported where it happened; this directory and the rest stay.
       path.resize(length);
       plat::ListClose(listing);
@@ -37,10 +42,7 @@ uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring
   return Failed(path);
 }
 
-}  // namespace
-
-uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
-  const uint32_t attributes = plat::AttributesAt(parent, name, path);
+uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path) {
   if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory)) {
     // A link is removed itself; what it leads to is never listed.
     if (attributes & plat::kAttrReparsePoint) return plat::RemoveLinkAt(parent, name, path) ? 0 : Failed(path);
@@ -52,6 +54,12 @@ uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& pa
   }
   if (plat::DeleteFileAt(parent, name, path)) return 0;
   return Failed(path);
+}
+
+}  // namespace
+
+uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+  return RemoveEntry(parent, name, plat::AttributesAt(parent, name, path), path);
 }
 
 void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path) {

@@ -92,9 +92,9 @@ TEST_F(Hostile, SwapAtEveryMomentOfTheRemoval) {
   const std::vector<Moment> moments = {
       {"fstatat:" + stale_ + ":1", true},    // before its attributes are read: the link goes
       {"unlinkat:" + stale_ + ":1", false},  // before the first removal attempt
-      {"fstatat:" + stale_ + ":2", false},   // before it is checked for emptying
       {"openat:" + stale_ + ":1", false},    // before it is opened for emptying
-      {"fstatat:sub:1", false},              // a child, before its attributes are read
+      {"unlinkat:" + stale_ + ":2", false},  // emptied, before it is removed
+      {"unlinkat:sub:1", false},             // a child, before its first removal attempt
       {"openat:sub:1", false},               // a child, before it is opened for emptying
       {"openat:deeper:1", false},            // a grandchild
       {"unlinkat:file.txt:1", false},        // a file on the way
@@ -102,8 +102,12 @@ TEST_F(Hostile, SwapAtEveryMomentOfTheRemoval) {
   for (const Moment& moment : moments) {
     fs::remove_all(Path("w"));
     StaleTree("w/" + stale_);
+    fs::remove_all(Path("hold"));
+    Dir("hold");
     RunResult result = RunRace(moment.race, {"/d", Arg("w")});
     EXPECT_EQ(result.exitCode, 0u) << moment.race;
+    // The swap happened: the real directory was moved aside into hold.
+    EXPECT_FALSE(fs::is_empty(Path("hold"))) << moment.race << ": the program never made that call";
     EXPECT_EQ(Digest(Path("victim")), victimDigest_) << moment.race << "\n" << result.output;
     if (moment.itemGone) {
       EXPECT_FALSE(Exists("w/" + stale_)) << moment.race;

@@ -101,6 +101,49 @@ TEST_F(RemoveTreeTest, EachFailurePointReportsItsPath) {
   }
 }
 
+// Entries below the top are removed as their listing says they are; one that
+// changes kind after it was listed is refused by the removal call, reported,
+// and nothing it leads to or holds is touched.
+TEST_F(RemoveTreeTest, EntryThatChangesKindAfterListingIsRefused) {
+  struct Case {
+    const wchar_t* entry;
+    fake::Call before;  // the swap happens right before this call on the entry
+    std::function<void()> swap;
+    uint32_t code;
+    const wchar_t* untouched;
+  } cases[] = {
+      {L"C:\\t\\sub", fake::Call::RemoveEmptyDirectory,
+       [] {
+         fake::Remove(L"C:\\t\\sub");
+         fake::AddLink(L"C:\\t\\sub", L"C:\\victim");
+       },
+       fake::kNotADirectory, L"C:\\victim\\precious"},
+      {L"C:\\t\\f", fake::Call::DeleteFile,
+       [] {
+         fake::Remove(L"C:\\t\\f");
+         fake::AddFile(L"C:\\t\\f\\inner");
+       },
+       fake::kIsADirectory, L"C:\\t\\f\\inner"},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    fake::AddFile(L"C:\\victim\\precious");
+    if (c.before == fake::Call::DeleteFile) {
+      fake::AddFile(c.entry);
+    } else {
+      fake::AddFile(std::wstring(c.entry) + L"\\f");
+    }
+    // Armed once the top directory is open for emptying, so that the swap
+    // comes after the entry was listed.
+    fake::BeforeNextCall(fake::Call::ListForRemoval, [&c] { fake::BeforeNextCall(c.before, c.swap); });
+    EXPECT_EQ(Remove(L"C:\\t"), c.code) << c.entry;
+    EXPECT_EQ(Out(), L"ERROR: " + std::wstring(c.entry) + L" : System text " + std::to_wstring(c.code) + L".\n\n");
+    EXPECT_TRUE(fake::Exists(c.untouched)) << c.entry;
+    EXPECT_TRUE(fake::Exists(c.entry)) << c.entry;
+    EXPECT_EQ(fake::OpenListings(), 0);
+  }
+}
+
 TEST_F(RemoveTreeTest, MissingPathAndUnremovableLink) {
   EXPECT_EQ(Remove(L"C:\\nothing"), plat::kErrorFileNotFound);
   EXPECT_EQ(Out(), L"ERROR: C:\\nothing : System text 2.\n\n");

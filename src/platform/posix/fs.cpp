@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,9 @@ struct Listing {
   size_t position = 0;
   size_t filled = 0;
   std::wstring name;  // the current entry's name, reused from entry to entry
+  // The file system of the directory, once asked for.
+  bool deviceKnown = false;
+  dev_t device = 0;
 };
 
 namespace {
@@ -243,42 +247,53 @@ Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, Di
 
 Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
   const int parentFd = FdOf(parent);
-  const std::string native = NativeName(name);
-  struct stat before;
-  if (fstatat(parentFd, native.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) {
-    posix::RecordError(errno);
-    return nullptr;
-  }
-  if (S_ISLNK(before.st_mode)) {
-    posix::RecordError(ELOOP);
-    return nullptr;
-  }
-  const int fd = openat(parentFd, native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // O_NOFOLLOW: a link standing there, whenever it was put there, is refused
+  // by the open itself, and what is opened is the directory that stood there.
+  const int fd = openat(parentFd, NativeName(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;
   }
-  struct stat opened, parentStat;
   int code = 0;
-  if (fstat(fd, &opened) != 0 || fstat(parentFd, &parentStat) != 0) {
-    code = errno;
-  } else if (opened.st_dev != before.st_dev || opened.st_ino != before.st_ino) {
-    code = EAGAIN;  // something else stands there now than what was looked at
-  } else if (opened.st_dev != parentStat.st_dev) {
-    code = EXDEV;  // a mount point: removal never crosses into another file system
+  dev_t device = 0;
+  bool mountRoot = false;
+  struct statx extended;
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &extended) == 0) {
+    device = makedev(extended.stx_dev_major, extended.stx_dev_minor);
+    mountRoot =
+        (extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT);
   } else {
-    struct statx extended;
-    if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &extended) == 0 &&
-        (extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
-        (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT))
-      code = EXDEV;  // a bind mount of the same file system
+    struct stat opened;
+    if (fstat(fd, &opened) == 0) {
+      device = opened.st_dev;
+    } else {
+      code = errno;
+    }
   }
+  if (code == 0 && !parent->deviceKnown) {
+    struct stat parentStat;
+    if (fstat(parentFd, &parentStat) != 0) {
+      code = errno;
+    } else {
+      parent->device = parentStat.st_dev;
+      parent->deviceKnown = true;
+    }
+  }
+  // A mount point, or a bind mount of the same file system: removal never
+  // crosses into another file system.
+  if (code == 0 && (device != parent->device || mountRoot)) code = EXDEV;
   if (code != 0) {
     close(fd);
     posix::RecordError(code);
     return nullptr;
   }
-  return ListOpenDirectory(fd, entry);
+  Listing* listing = ListOpenDirectory(fd, entry);
+  if (listing) {
+    // Its subdirectories are compared with it in turn.
+    listing->device = device;
+    listing->deviceKnown = true;
+  }
+  return listing;
 }
 
 uint32_t AttributesAt(Listing* parent, const wchar_t* name, const std::wstring&) {
