@@ -56,10 +56,14 @@ def main():
     ap.add_argument("proc_scan")
     ap.add_argument("--quick", action="store_true")
     ap.add_argument("--runs", type=int, default=5)
-    ap.add_argument("--work", default="/var/tmp/sweepdirs-bench")
+    # A quick run (the test script's) gets trees of its own, so that it can
+    # run while a full run is measuring.
+    ap.add_argument("--work", default=None)
     ap.add_argument("--out", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "results"))
     a = ap.parse_args()
     size = "quick" if a.quick else "full"
+    if a.work is None:
+        a.work = "/var/tmp/sweepdirs-bench" + ("-quick" if a.quick else "")
     runs = 1 if a.quick else a.runs
     os.makedirs(a.work, exist_ok=True)
     os.makedirs(a.out, exist_ok=True)
