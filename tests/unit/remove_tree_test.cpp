@@ -107,18 +107,19 @@ TEST_F(RemoveTreeTest, EachFailurePointReportsItsPath) {
 TEST_F(RemoveTreeTest, EntryThatChangesKindAfterListingIsRefused) {
   struct Case {
     const wchar_t* entry;
-    fake::Call before;  // the swap happens right before this call on the entry
+    const wchar_t* listed;  // what is there when the top directory is listed
+    fake::Call before;      // the swap happens right before this call on the entry
     std::function<void()> swap;
     uint32_t code;
     const wchar_t* untouched;
   } cases[] = {
-      {L"C:\\t\\sub", fake::Call::RemoveEmptyDirectory,
+      {L"C:\\t\\sub", L"C:\\t\\sub\\f", fake::Call::RemoveEmptyDirectory,
        [] {
          fake::Remove(L"C:\\t\\sub");
          fake::AddLink(L"C:\\t\\sub", L"C:\\victim");
        },
        fake::kNotADirectory, L"C:\\victim\\precious"},
-      {L"C:\\t\\f", fake::Call::DeleteFile,
+      {L"C:\\t\\f", L"C:\\t\\f", fake::Call::DeleteFile,
        [] {
          fake::Remove(L"C:\\t\\f");
          fake::AddFile(L"C:\\t\\f\\inner");
@@ -128,11 +129,7 @@ TEST_F(RemoveTreeTest, EntryThatChangesKindAfterListingIsRefused) {
   for (const Case& c : cases) {
     SetUp();
     fake::AddFile(L"C:\\victim\\precious");
-    if (c.before == fake::Call::DeleteFile) {
-      fake::AddFile(c.entry);
-    } else {
-      fake::AddFile(std::wstring(c.entry) + L"\\f");
-    }
+    fake::AddFile(c.listed);
     // Armed once the top directory is open for emptying, so that the swap
     // comes after the entry was listed.
     fake::BeforeNextCall(fake::Call::ListForRemoval, [&c] { fake::BeforeNextCall(c.before, c.swap); });
