@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 need_packages cmake ninja-build g++ libgtest-dev googletest mingw-w64 wine wine64 util-linux e2fsprogs clang libclang-rt-14-dev
 
+./scripts/check_layers.sh
+
 jobs=$(nproc)
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"

@@ -3,13 +3,9 @@
 
 #include <cwchar>
 
-#include "driver/catalog.h"
+#include "common/catalog.h"
 #include "platform/platform.h"
 
-uint32_t RunFlags = 0;
-uint32_t DeleteEnabled = 1;
-wchar_t* TimeText = nullptr;
-int TimeTextLength = 0;
 uint32_t ActionCount = 0;
 ActionItem* LastActionItem = nullptr;
 const wchar_t InvalidPathCharacters[8] = L"/*?\"<>|";
@@ -48,33 +44,6 @@ bool HoldsInvalidPathCharacter(const wchar_t* argument) {
 }
 
 }  // namespace
-
-void UpperCaseAscii(wchar_t* text) {
-  for (; *text; ++text)
-    if (*text >= L'a' && *text <= L'z') *text = static_cast<wchar_t>(*text - L'a' + L'A');
-}
-
-uint32_t FormatTimeText() {
-  int length = plat::TimeOfDayText(nullptr, 0);
-  if (length <= 0) return FailureCode();
-  auto* text = static_cast<wchar_t*>(plat::HeapAllocate(static_cast<size_t>(length) * sizeof(wchar_t)));
-  if (!text) return FailureCode();
-  if (plat::TimeOfDayText(text, length) <= 0) {
-    uint32_t code = FailureCode();
-    plat::HeapRelease(text);
-    return code;
-  }
-  FreeTimeText();
-  TimeText = text;
-  TimeTextLength = length;
-  return 0;
-}
-
-void FreeTimeText() {
-  if (TimeText) plat::HeapRelease(TimeText);
-  TimeText = nullptr;
-  TimeTextLength = 0;
-}
 
 void FreeActionList(ActionItem*& head) {
   while (head) {

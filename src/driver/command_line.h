@@ -1,7 +1,9 @@
-// The command line: the action list and the switches the cleanup reads.
+// The command line: the action list it builds and the parser.
 #pragma once
 
 #include <cstdint>
+
+#include "common/run_state.h"
 
 enum ActionKind : uint32_t {
   DirectoryTarget = 0,
@@ -17,13 +19,6 @@ struct ActionItem {
   wchar_t* argument;  // points into the argument vector; null for the log kinds
 };
 
-inline constexpr uint32_t ReportFlag = 0x01;   // set by /LIST and /VERBOSE
-inline constexpr uint32_t VerboseFlag = 0x10;  // set by /VERBOSE
-
-extern uint32_t RunFlags;
-extern uint32_t DeleteEnabled;
-extern wchar_t* TimeText;     // process heap; the time of day as last formatted
-extern int TimeTextLength;    // characters of TimeText, terminator included
 extern uint32_t ActionCount;
 extern ActionItem* LastActionItem;
 extern const wchar_t InvalidPathCharacters[8];
@@ -33,18 +28,8 @@ extern const wchar_t InvalidPathCharacters[8];
 // (already printed where it is a catalogue id) and the list is freed.
 uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head);
 
-// Formats the current local time into TimeText (on the process heap).
-// 0, or the failure code (never 0 for a failure).
-uint32_t FormatTimeText();
-
-// Frees TimeText.
-void FreeTimeText();
-
 // Frees every item of the list and empties it.
 void FreeActionList(ActionItem*& head);
-
-// Upper-cases the letters a to z in place; nothing else changes.
-void UpperCaseAscii(wchar_t* text);
 
 // Puts every switch and counter back to its state at program start.
 void ResetCommandLineState();

@@ -1,13 +1,11 @@
 // The driver: prepares the run, runs the action items in order, closes it.
 #include "driver/driver.h"
 
-#include "driver/catalog.h"
+#include "common/catalog.h"
 #include "driver/command_line.h"
 #include "logs/logs.h"
 #include "platform/platform.h"
 #include "workarea/workarea.h"
-
-wchar_t HostName[16] = {};
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The scan of one LOGS folder: stale log files by their names.
 #include <string_view>
 
-#include "driver/catalog.h"
-#include "driver/command_line.h"
+#include "common/catalog.h"
+#include "common/run_state.h"
 #include "logs/logs.h"
 #include "workarea/workarea.h"
 

@@ -1,5 +1,5 @@
 // Finding the LOGS folders: the current user's, every profile's, the system account's.
-#include "driver/catalog.h"
+#include "common/catalog.h"
 #include "logs/logs.h"
 #include "workarea/workarea.h"
 

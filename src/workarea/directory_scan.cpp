@@ -1,6 +1,6 @@
 // The /d scan: the stale work areas directly inside one directory.
-#include "driver/catalog.h"
-#include "driver/command_line.h"
+#include "common/catalog.h"
+#include "common/run_state.h"
 #include "workarea/workarea.h"
 
 void CleanDirectory(const wchar_t* directory) {

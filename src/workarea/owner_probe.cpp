@@ -1,8 +1,8 @@
 // Is the owner process of a leftover still running?
 #include <cwchar>
 
-#include "driver/catalog.h"
-#include "driver/command_line.h"
+#include "common/catalog.h"
+#include "common/run_state.h"
 #include "workarea/workarea.h"
 
 namespace {

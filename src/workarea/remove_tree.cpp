@@ -1,7 +1,7 @@
 // Removing a file, a link, or a whole directory tree, every step relative to
 // the open directory that holds the item, never by resolving a path again.
-#include "driver/catalog.h"
-#include "driver/command_line.h"
+#include "common/catalog.h"
+#include "common/run_state.h"
 #include "workarea/workarea.h"
 
 namespace {

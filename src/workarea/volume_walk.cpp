@@ -3,8 +3,8 @@
 #include <cwchar>
 #include <vector>
 
-#include "driver/catalog.h"
-#include "driver/command_line.h"
+#include "common/catalog.h"
+#include "common/run_state.h"
 #include "workarea/workarea.h"
 
 ExcludedFolder ExcludedFolderTable[3] = {

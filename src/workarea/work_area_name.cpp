@@ -3,9 +3,8 @@
 #include <climits>
 #include <cwchar>
 
-#include "driver/catalog.h"
-#include "driver/command_line.h"
-#include "driver/driver.h"
+#include "common/catalog.h"
+#include "common/run_state.h"
 #include "workarea/workarea.h"
 
 namespace {

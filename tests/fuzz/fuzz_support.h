@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/catalog.h"
+#include "common/catalog.h"
 #include "driver/command_line.h"
 #include "driver/driver.h"
 #include "fake/fake_platform.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/catalog.h"
+#include "common/catalog.h"
 #include "driver/command_line.h"
 #include "driver/driver.h"
 #include "fake/fake_platform.h"

@@ -1,5 +1,5 @@
 // Message formatting and the program's output forms.
-#include "driver/catalog.h"
+#include "common/catalog.h"
 
 #include <cstdio>
 #include <cwchar>

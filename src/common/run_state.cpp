@@ -1,0 +1,47 @@
+// The run's switches, the time text and the computer name.
+#include "common/run_state.h"
+
+#include "platform/platform.h"
+
+uint32_t RunFlags = 0;
+uint32_t DeleteEnabled = 1;
+wchar_t* TimeText = nullptr;
+int TimeTextLength = 0;
+wchar_t HostName[16] = {};
+
+namespace {
+
+// The code for a failure the platform may not have given a code for.
+uint32_t FailureCode() {
+  uint32_t code = plat::LastErrorCode();
+  return code != 0 ? code : plat::kErrorNotEnoughMemory;
+}
+
+}  // namespace
+
+void UpperCaseAscii(wchar_t* text) {
+  for (; *text; ++text)
+    if (*text >= L'a' && *text <= L'z') *text = static_cast<wchar_t>(*text - L'a' + L'A');
+}
+
+uint32_t FormatTimeText() {
+  int length = plat::TimeOfDayText(nullptr, 0);
+  if (length <= 0) return FailureCode();
+  auto* text = static_cast<wchar_t*>(plat::HeapAllocate(static_cast<size_t>(length) * sizeof(wchar_t)));
+  if (!text) return FailureCode();
+  if (plat::TimeOfDayText(text, length) <= 0) {
+    uint32_t code = FailureCode();
+    plat::HeapRelease(text);
+    return code;
+  }
+  FreeTimeText();
+  TimeText = text;
+  TimeTextLength = length;
+  return 0;
+}
+
+void FreeTimeText() {
+  if (TimeText) plat::HeapRelease(TimeText);
+  TimeText = nullptr;
+  TimeTextLength = 0;
+}

@@ -1,0 +1,26 @@
+// The run's switches and the facts every cleanup reads: what the command
+// line set, the time text, this computer's name.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr uint32_t ReportFlag = 0x01;   // set by /LIST and /VERBOSE
+inline constexpr uint32_t VerboseFlag = 0x10;  // set by /VERBOSE
+
+extern uint32_t RunFlags;
+extern uint32_t DeleteEnabled;
+extern wchar_t* TimeText;     // process heap; the time of day as last formatted
+extern int TimeTextLength;    // characters of TimeText, terminator included
+
+// This computer's name, upper-cased; written once before parsing.
+extern wchar_t HostName[16];
+
+// Formats the current local time into TimeText (on the process heap).
+// 0, or the failure code (never 0 for a failure).
+uint32_t FormatTimeText();
+
+// Frees TimeText.
+void FreeTimeText();
+
+// Upper-cases the letters a to z in place; nothing else changes.
+void UpperCaseAscii(wchar_t* text);
