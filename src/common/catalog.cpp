@@ -65,4 +65,7 @@ void ReportError(uint32_t code, const wchar_t* path) {
 void PrintUsage() {
   for (uint32_t id = MSG_USAGE_FIRST; id <= MSG_USAGE_LAST; ++id)
     ReportMessage(id, ProgramName, nullptr, false);
+  // The options added since, one line each.
+  static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE};
+  for (uint32_t id : kLaterOptions) ReportMessage(id, nullptr, nullptr, false);
 }

@@ -25,5 +25,5 @@ void ReportMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, 
 // `path` when one is given, followed by an empty line.
 void ReportError(uint32_t code, const wchar_t* path);
 
-// Prints the 13 usage lines.
+// Prints the 13 usage lines, then one line for each option added since.
 void PrintUsage();

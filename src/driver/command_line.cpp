@@ -5,6 +5,7 @@
 
 #include "common/catalog.h"
 #include "platform/platform.h"
+#include "workarea/workarea.h"
 
 uint32_t ActionCount = 0;
 ActionItem* LastActionItem = nullptr;
@@ -36,6 +37,7 @@ uint32_t AppendItem(ActionItem*& head, ActionKind kind, wchar_t* argument) {
 uint32_t Refuse(ActionItem*& head, uint32_t id, const wchar_t* argument) {
   ReportError(id, argument);
   FreeActionList(head);
+  ClearChosenExclusions();
   return id;
 }
 
@@ -91,6 +93,19 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
         ++index;
       }
       if (index == first) return Refuse(head, nothingCollected, nullptr);
+      continue;
+    }
+
+    if (length == 3 && (argument[1] & ~0x20) == L'X' && (argument[2] & ~0x20) == L'D') {
+      ++index;
+      const int first = index;
+      while (index < argc && argv[index][0] != L'/') {
+        if (HoldsInvalidPathCharacter(argv[index]))
+          return Refuse(head, MSG_INVALID_PARAMETER, argv[index]);
+        ChosenExclusionPaths.push_back(argv[index]);
+        ++index;
+      }
+      if (index == first) return Refuse(head, MSG_NO_EXCLUDED_FOLDER, nullptr);
       continue;
     }
 

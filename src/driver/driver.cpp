@@ -66,6 +66,7 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
     ActionItem* head = nullptr;
     status = ParseCommandLine(argc, argv, head);
     if (status == 0) {
+      ResolveChosenExclusions();
       while (head) {
         ActionItem* item = head;
         uint32_t outcome = 0;
@@ -77,6 +78,7 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
     }
     // After "/?" the items made before it are never run, only returned.
     FreeActionList(head);
+    ClearChosenExclusions();
   }
 
   plat::SocketsStop();

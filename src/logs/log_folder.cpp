@@ -23,16 +23,13 @@ bool ParseLogName(const wchar_t* name, size_t length, int32_t& ownerId) {
   return true;
 }
 
-void CleanLogFolder(const std::wstring& folder) {
-  // A LOGS folder that is a link would let whoever owns the profile point
-  // the removal at any folder: it is reported, never followed.
-  const uint32_t attributes = plat::FileAttributes(folder);
-  if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrReparsePoint)) {
-    ReportError(plat::kErrorLinkRefused, folder.c_str());
-    return;
-  }
+void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
+  // A link on the way from the profile to LOGS would let whoever owns the
+  // profile point the removal at any folder: it is reported, never followed.
+  if (baseLength >= folder.size()) baseLength = folder.rfind(L'\\');
   plat::DirEntry entry;
-  plat::Listing* listing = plat::ListFirst(folder + L"\\*", entry);
+  plat::Listing* listing =
+      plat::ListFirstNoLinksBelow(folder.substr(0, baseLength), folder.substr(baseLength + 1), entry);
   if (!listing) {
     ReportError(plat::LastErrorCode(), folder.c_str());
     return;

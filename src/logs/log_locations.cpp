@@ -15,12 +15,13 @@ void CleanUserLogs() {
     ReportError(code, nullptr);
     return;
   }
+  const size_t base = path.size();
   path += L"\\KEL\\LOGS";
   if (!Exists(path)) {
     ReportError(MSG_PATH_NOT_FOUND, path.c_str());
     return;
   }
-  CleanLogFolder(path);
+  CleanLogFolder(path, base);
 }
 
 uint32_t CleanAllUserLogs() {
@@ -36,18 +37,20 @@ uint32_t CleanAllUserLogs() {
     if (IsDotEntry(entry.name) || !(entry.attributes & plat::kAttrDirectory)) continue;
     path.resize(stem);
     path.append(entry.name, entry.nameLength);
+    const size_t profile = path.size();
     path += L"\\AppData\\Roaming\\KEL\\LOGS";
-    if (Exists(path)) CleanLogFolder(path);
+    if (Exists(path)) CleanLogFolder(path, profile);
   } while (plat::ListNext(listing, entry));
 
   // The system account's profile comes last, while the profile search is still open.
   std::wstring system;
-  if (plat::KnownFolderPath(plat::KnownFolder::System, system) != 0) {
+  if (plat::KnownFolderPath(plat::KnownFolder::SystemProfile, system) != 0) {
     plat::ListClose(listing);
     return plat::kErrorPathNotFound;
   }
-  system += L"\\config\\systemprofile\\AppData\\Roaming\\KEL\\LOGS";
-  if (Exists(system)) CleanLogFolder(system);
+  const size_t profile = system.size();
+  system += L"\\AppData\\Roaming\\KEL\\LOGS";
+  if (Exists(system)) CleanLogFolder(system, profile);
   plat::ListClose(listing);
   return 0;
 }

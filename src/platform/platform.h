@@ -77,6 +77,14 @@ struct FileIdentity {
 };
 // The identity of the directory that `listing` lists.
 bool ListingIdentity(Listing* listing, FileIdentity& identity);
+// The identity of the directory `path` names, links followed. False on
+// failure (LastErrorCode()), also when `path` is no directory.
+bool PathIdentity(const std::wstring& path, FileIdentity& identity);
+// True when the directory `listing` lists lies on a kernel pseudo file
+// system (process and device tables, control groups and the like): nothing
+// of KEL's lives there, and its links lead all over the machine. Decided by
+// the file system's type, never by a name; never true on Windows.
+bool OnPseudoFileSystem(Listing* listing);
 // The identity of the directory entry `name` of `parent` leads to, links
 // followed. False on failure (LastErrorCode()).
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring& path, FileIdentity& identity);
@@ -87,6 +95,11 @@ bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring& path, 
 // nothing but the platforms that can only work by path). Where the platform
 // can, these act on the directory the listing has open, so that swapping a
 // directory on the way for a link cannot redirect them.
+
+// Opens the listing of the folder `base` + "\\" + `below` and delivers its
+// first entry, as ListFirst does for it. `base` may be reached through links;
+// no component of `below` may be one: that fails with kErrorLinkRefused.
+Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry);
 
 // Opens the listing of the subdirectory `name`, following a link as
 // ListFirst does, and delivers its first entry.
@@ -125,7 +138,9 @@ void SnapshotClose(Snapshot* snapshot);
 
 // ---- places and names ----
 
-enum class KnownFolder { Windows, RoamingAppData, UserProfiles, System };
+// SystemProfile: the profile folder of the system account, whose AppData a
+// KEL process run by the system writes to.
+enum class KnownFolder { Windows, RoamingAppData, UserProfiles, System, SystemProfile };
 
 // The path of a known folder, without a final separator. Returns 0, or the
 // platform's failure code (an HRESULT on Windows).

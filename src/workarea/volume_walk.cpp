@@ -1,6 +1,9 @@
 // The /v walk: every directory below a volume or path, depth first, past
-// the excluded folders and never round a link cycle.
+// the excluded folders, never into a pseudo file system, and through a link
+// into a directory at most once.
 #include <cwchar>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "common/catalog.h"
@@ -23,6 +26,16 @@ struct Ancestor {
   plat::FileIdentity identity;
 };
 std::vector<Ancestor> Ancestors;
+
+// The directories this walk has entered through a link: a second link to
+// one of them is passed over, so that no graph of links multiplies the walk.
+using IdentityKey = std::pair<uint64_t, uint64_t>;
+std::set<IdentityKey> LinkTargets;
+
+// The folders /XD named, as found when the run started.
+std::set<IdentityKey> ChosenExclusions;
+
+IdentityKey KeyOf(const plat::FileIdentity& identity) { return {identity.volume, identity.file}; }
 
 // E, E: and E:\ all become E:\; any other path gains a final separator.
 std::wstring NormalisedPath(const std::wstring& path) {
@@ -52,12 +65,10 @@ bool IsExcluded(const std::wstring& child) {
   return false;
 }
 
-// True when the link `name` of the directory `parent` lists leads back to a
-// directory on the current path. An unknown identity counts as a cycle, so
-// that a walk can never run away round a loop it cannot see.
-bool LeadsToAncestor(plat::Listing* parent, const wchar_t* name, const std::wstring& child) {
-  plat::FileIdentity target;
-  if (!plat::IdentityAt(parent, name, child, target)) return true;
+// True when a link leading to `target` leads back to a directory on the
+// current path. An unknown identity counts as a cycle, so that a walk can
+// never run away round a loop it cannot see.
+bool LeadsToAncestor(const plat::FileIdentity& target) {
   for (Ancestor& ancestor : Ancestors) {
     if (!ancestor.identityKnown) {
       ancestor.identityKnown = plat::ListingIdentity(ancestor.listing, ancestor.identity);
@@ -87,14 +98,29 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
       continue;
     }
     if (IsExcluded(path)) continue;
-    if ((entry.attributes & plat::kAttrReparsePoint) && LeadsToAncestor(listing, name, path)) continue;
+    // Identities are only looked up for links, and for every directory
+    // where /XD named folders: a walk without either costs nothing more.
+    plat::FileIdentity identity;
+    bool identityKnown = false;
+    if (entry.attributes & plat::kAttrReparsePoint) {
+      // A link whose target cannot be known is passed over like a cycle.
+      if (!plat::IdentityAt(listing, name, path, identity) || LeadsToAncestor(identity)) continue;
+      if (!LinkTargets.insert(KeyOf(identity)).second) continue;
+      identityKnown = true;
+    }
+    if (!ChosenExclusions.empty()) {
+      if (!identityKnown) identityKnown = plat::IdentityAt(listing, name, path, identity);
+      if (identityKnown && ChosenExclusions.count(KeyOf(identity))) continue;
+    }
     // Depth first, before the next entry of this level. A subdirectory that
-    // cannot be listed is passed over silently.
+    // cannot be listed, or lies on a pseudo file system, is passed over silently.
     plat::DirEntry first;
     if (plat::Listing* sub = plat::ListChild(listing, name, path, first)) {
-      const size_t childLength = path.size();
-      if (path.back() != L'\\') path += L'\\';
-      WalkListing(sub, first, nullptr, childLength, path);
+      if (!plat::OnPseudoFileSystem(sub)) {
+        const size_t childLength = path.size();
+        if (path.back() != L'\\') path += L'\\';
+        WalkListing(sub, first, nullptr, childLength, path);
+      }
       plat::ListClose(sub);
     }
   } while (plat::ListNext(listing, entry));
@@ -112,9 +138,29 @@ uint32_t WalkVolume(const std::wstring& path) {
   plat::Listing* listing = plat::ListFirst(base + L'*', entry);
   if (!listing) return plat::LastErrorCode();
   std::wstring buffer = base;
+  LinkTargets.clear();
   WalkListing(listing, entry, &path, 0, buffer);
+  LinkTargets.clear();
   plat::ListClose(listing);
   return 0;
+}
+
+std::vector<const wchar_t*> ChosenExclusionPaths;
+
+void ResolveChosenExclusions() {
+  ChosenExclusions.clear();
+  for (const wchar_t* typed : ChosenExclusionPaths) {
+    plat::FileIdentity identity;
+    if (plat::PathIdentity(typed, identity))
+      ChosenExclusions.insert(KeyOf(identity));
+    else
+      ReportError(plat::LastErrorCode(), typed);
+  }
+}
+
+void ClearChosenExclusions() {
+  ChosenExclusionPaths.clear();
+  ChosenExclusions.clear();
 }
 
 uint32_t RunVolumeTarget(const wchar_t* argument) {

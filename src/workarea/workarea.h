@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -61,3 +62,15 @@ uint32_t WalkVolume(const std::wstring& path);
 // One /v item as the driver runs it: resolves the excluded folders, walks,
 // reports a failure. Returns the status that replaces the run status.
 uint32_t RunVolumeTarget(const wchar_t* argument);
+
+// The folders /XD names, as typed (pointers into the argument vector), in
+// command-line order.
+extern std::vector<const wchar_t*> ChosenExclusionPaths;
+
+// Takes the identity of every /XD folder as the run starts, so that each
+// is matched whichever path or link leads to it; reports each one that
+// cannot be found, once. The run status is not touched.
+void ResolveChosenExclusions();
+
+// Forgets the /XD folders at the end of the run.
+void ClearChosenExclusions();

@@ -442,6 +442,25 @@ bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileI
   return IdentityOf(Resolve(Entry(parent, name), true), identity);
 }
 
+bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
+  if (Enter(Call::Identity)) return false;
+  return IdentityOf(Resolve(path, true), identity);
+}
+
+bool OnPseudoFileSystem(Listing*) { return false; }
+
+Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry) {
+  for (size_t end = below.find(L'\\');; end = below.find(L'\\', end + 1)) {
+    const uint32_t bits = FileAttributes(base + L'\\' + below.substr(0, end));
+    if (bits != kInvalidAttributes && (bits & kAttrReparsePoint)) {
+      Fail(kErrorLinkRefused);
+      return nullptr;
+    }
+    if (end == std::wstring::npos) break;
+  }
+  return ListFirst(base + L'\\' + below + L"\\*", entry);
+}
+
 Snapshot* SnapshotOpen(uint32_t) {
   if (Enter(Call::SnapshotOpen)) return nullptr;
   ++S().openSnapshots;
@@ -477,6 +496,11 @@ void SnapshotClose(Snapshot* snapshot) {
 
 uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path) {
   if (Enter(Call::KnownFolderPath)) return S().lastError;
+  if (folder == KnownFolder::SystemProfile) {  // below the system folder, as on Windows
+    const uint32_t code = KnownFolderPath(KnownFolder::System, path);
+    if (code == 0) path += L"\\config\\systemprofile";
+    return code;
+  }
   auto failure = S().folderFailures.find(folder);
   if (failure != S().folderFailures.end()) return failure->second;
   path = S().folders[folder];

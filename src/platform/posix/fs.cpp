@@ -1,6 +1,8 @@
 // POSIX only: the seam's file system calls (listing, attributes, removal) for Linux.
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -226,6 +228,34 @@ bool ListingIdentity(Listing* listing, FileIdentity& identity) {
   return true;
 }
 
+bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
+  struct stat st;
+  if (stat(posix::NativePath(path).c_str(), &st) != 0) return Fail(errno);
+  if (!S_ISDIR(st.st_mode)) return Fail(ENOTDIR);
+  identity.volume = static_cast<uint64_t>(st.st_dev);
+  identity.file = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool OnPseudoFileSystem(Listing* listing) {
+  struct statfs fs;
+  if (fstatfs(FdOf(listing), &fs) != 0) return false;
+  // devtmpfs says it is a tmpfs, like /tmp: the /dev exclusion and the
+  // link rules are what bound a walk there.
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC: case SYSFS_MAGIC: case DEVPTS_SUPER_MAGIC: case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC: case DEBUGFS_MAGIC: case TRACEFS_MAGIC: case SECURITYFS_MAGIC:
+    case BPF_FS_MAGIC: case PSTOREFS_MAGIC: case EFIVARFS_MAGIC: case BINFMTFS_MAGIC:
+    case AUTOFS_SUPER_MAGIC: case NSFS_MAGIC:
+    case 0x62656570:  // configfs
+    case 0x65735543:  // fusectl
+    case 0x19800202:  // mqueue
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
   struct stat st;
   if (fstatat(FdOf(parent), NativeName(name).c_str(), &st, 0) != 0) return Fail(errno);
@@ -233,6 +263,34 @@ bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileI
   identity.volume = static_cast<uint64_t>(st.st_dev);
   identity.file = static_cast<uint64_t>(st.st_ino);
   return true;
+}
+
+Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry) {
+  int fd = open(posix::NativePath(base).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // One component at a time, never through a link: a link fails with ELOOP.
+  const std::string rest = posix::NativePath(below);
+  for (size_t start = 0; fd >= 0 && start < rest.size();) {
+    size_t end = rest.find('/', start);
+    if (end == std::string::npos) end = rest.size();
+    const std::string component = rest.substr(start, end - start);
+    start = end + 1;
+    if (component.empty()) continue;
+    const int next = openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int code = errno;
+    // With O_DIRECTORY a link says "not a directory": tell it for a link.
+    struct stat st;
+    if (next < 0 && code == ENOTDIR && fstatat(fd, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode))
+      code = ELOOP;
+    close(fd);
+    fd = next;
+    errno = code;
+  }
+  if (fd < 0) {
+    posix::RecordError(errno);
+    return nullptr;
+  }
+  return ListOpenDirectory(fd, entry);
 }
 
 Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {

@@ -26,14 +26,15 @@ bool g_flushAtExit = false;
 
 void AtExitFlush() { posix::FlushOutput(); }
 
-// The home folder from the password database; the environment is not read.
-bool HomeFolder(std::string& home, uint32_t& code) {
+// The home folder of user `user` from the password database; the
+// environment is not read.
+bool HomeFolder(uid_t user, std::string& home, uint32_t& code) {
   long size = sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 4096);
   for (;;) {
     passwd record;
     passwd* found = nullptr;
-    const int result = getpwuid_r(getuid(), &record, buffer.data(), buffer.size(), &found);
+    const int result = getpwuid_r(user, &record, buffer.data(), buffer.size(), &found);
     if (result == ERANGE && buffer.size() < (1u << 20)) {
       buffer.resize(buffer.size() * 2);
       continue;
@@ -73,11 +74,23 @@ uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path) {
     case KnownFolder::RoamingAppData: {
       std::string home;
       uint32_t code = 0;
-      if (!HomeFolder(home, code)) {
+      if (!HomeFolder(getuid(), home, code)) {
         posix::RecordError(static_cast<int>(code));
         return code;
       }
       path = posix::WindowsFormPath(home) + L"\\AppData\\Roaming";
+      return 0;
+    }
+    case KnownFolder::SystemProfile: {
+      // The system account is root: its home, where a KEL process run from
+      // cron or a systemd unit writes.
+      std::string home;
+      uint32_t code = 0;
+      if (!HomeFolder(0, home, code)) {
+        posix::RecordError(static_cast<int>(code));
+        return code;
+      }
+      path = posix::WindowsFormPath(home);
       return 0;
     }
     case KnownFolder::UserProfiles:

@@ -302,6 +302,19 @@ void ListClose(Listing* listing) {
   delete listing;
 }
 
+Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry) {
+  // Each component's own reparse bit, then the listing as ListFirst gives it.
+  for (size_t end = below.find(L'\\');; end = below.find(L'\\', end + 1)) {
+    const DWORD bits = GetFileAttributesW(SystemPath(base + L'\\' + below.substr(0, end)).c_str());
+    if (bits != INVALID_FILE_ATTRIBUTES && (bits & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      SetLastError(kErrorLinkRefused);
+      return nullptr;
+    }
+    if (end == std::wstring::npos) break;
+  }
+  return ListFirst(base + L'\\' + below + L"\\*", entry);
+}
+
 Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
   HANDLE directory = OpenAt(parent->directory, name, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
   if (directory == INVALID_HANDLE_VALUE) return nullptr;
@@ -347,6 +360,24 @@ uint32_t AttributesAt(Listing* parent, const wchar_t* name, const std::wstring&)
 bool ListingIdentity(Listing* listing, FileIdentity& identity) {
   return IdentityOf(listing->directory, identity);
 }
+
+bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
+  HANDLE directory = CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(directory, &info) != 0;
+  if (known && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetLastError(ERROR_DIRECTORY);
+    known = false;
+  }
+  known = known && IdentityOf(directory, identity);
+  CloseKeepingCode(directory);
+  return known;
+}
+
+// Windows has no file systems of kernel tables.
+bool OnPseudoFileSystem(Listing*) { return false; }
 
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
   HANDLE directory = OpenAt(parent->directory, name, 0, FILE_DIRECTORY_FILE);

@@ -54,7 +54,8 @@ const GUID& FolderId(KnownFolder folder) {
     case KnownFolder::Windows: return FOLDERID_Windows;
     case KnownFolder::RoamingAppData: return FOLDERID_RoamingAppData;
     case KnownFolder::UserProfiles: return FOLDERID_UserProfiles;
-    case KnownFolder::System: return FOLDERID_System;
+    case KnownFolder::System:
+    case KnownFolder::SystemProfile: return FOLDERID_System;
   }
   return FOLDERID_System;  // not reached: every folder is named above
 }
@@ -171,6 +172,7 @@ uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path) {
   HRESULT result = SHGetKnownFolderPath(FolderId(folder), 0, nullptr, &found);
   if (SUCCEEDED(result)) path = found;
   CoTaskMemFree(found);  // owed whether the call succeeded or not
+  if (SUCCEEDED(result) && folder == KnownFolder::SystemProfile) path += L"\\config\\systemprofile";
   return SUCCEEDED(result) ? 0 : static_cast<uint32_t>(result);
 }
 
