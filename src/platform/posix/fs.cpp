@@ -32,6 +32,11 @@ struct Listing {
   // The file system of the directory, once asked for.
   bool deviceKnown = false;
   dev_t device = 0;
+  // The current entry's inode number, as the directory lists it.
+  uint64_t entryInode = 0;
+  // Whether the directory lies on a pseudo file system, once known.
+  bool pseudoKnown = false;
+  bool pseudo = false;
 };
 
 namespace {
@@ -147,6 +152,7 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
       attributes = kAttrNormal;
       break;
   }
+  listing->entryInode = fixed.d_ino;
   posix::DecodeUtf8(name, std::strlen(name), listing->name);
   entry.name = listing->name.c_str();
   entry.nameLength = listing->name.size();
@@ -157,6 +163,39 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
 }  // namespace
 
 namespace {
+
+// Whether the open directory `fd` lies on a kernel pseudo file system, by
+// the file system's type. devtmpfs says it is a tmpfs, like /tmp: the /dev
+// exclusion and the link rules are what bound a walk there.
+bool IsPseudoFileSystem(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC: case SYSFS_MAGIC: case DEVPTS_SUPER_MAGIC: case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC: case DEBUGFS_MAGIC: case TRACEFS_MAGIC: case SECURITYFS_MAGIC:
+    case BPF_FS_MAGIC: case PSTOREFS_MAGIC: case EFIVARFS_MAGIC: case BINFMTFS_MAGIC:
+    case AUTOFS_SUPER_MAGIC: case NSFS_MAGIC:
+    case 0x62656570:  // configfs
+    case 0x65735543:  // fusectl
+    case 0x19800202:  // mqueue
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The inode number of the "." entry in the first block a listing read, 0
+// when the block does not hold it.
+uint64_t DotInode(const Listing* listing) {
+  for (size_t at = 0; at < listing->filled;) {
+    LinuxDirent64 fixed;
+    std::memcpy(&fixed, listing->buffer + at, sizeof fixed);
+    const char* name = listing->buffer + at + kDirentNameOffset;
+    if (name[0] == '.' && name[1] == '\0') return fixed.d_ino;
+    at += fixed.d_reclen;
+  }
+  return 0;
+}
 
 // Wraps the open directory `fd` in a listing and delivers its first entry.
 Listing* ListOpenDirectory(int fd, DirEntry& entry) {
@@ -238,22 +277,11 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
 }
 
 bool OnPseudoFileSystem(Listing* listing) {
-  struct statfs fs;
-  if (fstatfs(FdOf(listing), &fs) != 0) return false;
-  // devtmpfs says it is a tmpfs, like /tmp: the /dev exclusion and the
-  // link rules are what bound a walk there.
-  switch (static_cast<unsigned long>(fs.f_type)) {
-    case PROC_SUPER_MAGIC: case SYSFS_MAGIC: case DEVPTS_SUPER_MAGIC: case CGROUP_SUPER_MAGIC:
-    case CGROUP2_SUPER_MAGIC: case DEBUGFS_MAGIC: case TRACEFS_MAGIC: case SECURITYFS_MAGIC:
-    case BPF_FS_MAGIC: case PSTOREFS_MAGIC: case EFIVARFS_MAGIC: case BINFMTFS_MAGIC:
-    case AUTOFS_SUPER_MAGIC: case NSFS_MAGIC:
-    case 0x62656570:  // configfs
-    case 0x65735543:  // fusectl
-    case 0x19800202:  // mqueue
-      return true;
-    default:
-      return false;
+  if (!listing->pseudoKnown) {
+    listing->pseudo = IsPseudoFileSystem(FdOf(listing));
+    listing->pseudoKnown = true;
   }
+  return listing->pseudo;
 }
 
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
@@ -300,7 +328,17 @@ Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, Di
     posix::RecordError(errno);
     return nullptr;
   }
-  return ListOpenDirectory(fd, entry);
+  const bool listedEntry = parent->name == name;
+  const uint64_t listedInode = parent->entryInode;
+  Listing* listing = ListOpenDirectory(fd, entry);
+  // A directory whose "." is the very inode its parent listed for it was
+  // reached through no mount point and no link: it lies on its parent's
+  // file system, which need not be asked for again. Anything else is.
+  if (listing && listedEntry && listedInode != 0 && DotInode(listing) == listedInode) {
+    listing->pseudo = OnPseudoFileSystem(parent);
+    listing->pseudoKnown = true;
+  }
+  return listing;
 }
 
 Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
