@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "common/run_report.h"
 #include "platform/platform.h"
 
 wchar_t ErrorPrefix[30] = {};
@@ -12,7 +13,17 @@ const wchar_t* const ProgramName = L"sweepdirs";
 
 namespace {
 
-void Write(const std::wstring& text) { plat::WriteText(text.data(), text.size()); }
+void Write(const std::wstring& text) {
+  ProgressErase();
+  plat::WriteText(text.data(), text.size());
+}
+
+void PrintMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
+  std::wstring text;
+  if (!plat::CatalogMessage(id, insert1, insert2, text)) return;
+  if (lineEnd) text += L'\n';
+  Write(text);
+}
 
 // The text for an error code: the catalogue first, then the platform's own
 // texts, and a fixed text naming the code when neither has one.
@@ -39,13 +50,20 @@ void LoadErrorPrefix() {
 }
 
 void ReportMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
-  std::wstring text;
-  if (!plat::CatalogMessage(id, insert1, insert2, text)) return;
-  if (lineEnd) text += L'\n';
-  Write(text);
+  // With /JSON the events say it all: no line of text goes out.
+  if (OutputFlags & JsonFlag) return;
+  PrintMessage(id, insert1, insert2, lineEnd);
+}
+
+void ReportLineEnd() {
+  if (!(OutputFlags & JsonFlag)) Write(L"\n");
 }
 
 void ReportError(uint32_t code, const wchar_t* path) {
+  if (OutputFlags & JsonFlag) {
+    TakeError(code, ErrorText(code, code > kCatalogIdBound ? path : nullptr), path);
+    return;
+  }
   std::wstring line = ErrorPrefix;
   line += L' ';
   if (code > kCatalogIdBound) {
@@ -63,9 +81,10 @@ void ReportError(uint32_t code, const wchar_t* path) {
 }
 
 void PrintUsage() {
+  // Asked for, so printed as text whatever the output options.
   for (uint32_t id = MSG_USAGE_FIRST; id <= MSG_USAGE_LAST; ++id)
-    ReportMessage(id, ProgramName, nullptr, false);
+    PrintMessage(id, ProgramName, nullptr, false);
   // The options added since, one line each.
-  static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE};
-  for (uint32_t id : kLaterOptions) ReportMessage(id, nullptr, nullptr, false);
+  static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON};
+  for (uint32_t id : kLaterOptions) PrintMessage(id, nullptr, nullptr, false);
 }

@@ -21,6 +21,9 @@ void LoadErrorPrefix();
 // line is closed after it. Reports no failure.
 void ReportMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd);
 
+// Closes a line left open by a trace text (one without a line end).
+void ReportLineEnd();
+
 // Prints the error line for `code` (a catalogue id or a system code), about
 // `path` when one is given, followed by an empty line.
 void ReportError(uint32_t code, const wchar_t* path);

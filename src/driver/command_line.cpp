@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "common/catalog.h"
+#include "common/run_report.h"
 #include "platform/platform.h"
 #include "workarea/workarea.h"
 
@@ -116,6 +117,10 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
         kind = AllUserLogs;
       } else if (std::wcsncmp(argument, L"/USERLOG", 8) == 0) {
         kind = UserLogs;
+      } else if (std::wcsncmp(argument, L"/SUMMARY", 8) == 0) {
+        OutputFlags |= SummaryFlag;
+        ++index;
+        continue;
       } else if (std::wcsncmp(argument, L"/VERBOSE", 8) == 0) {
         RunFlags |= ReportFlag | VerboseFlag;
         if (uint32_t code = FormatTimeText()) {
@@ -138,6 +143,11 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
 
     if (length == 5) {
       UpperCaseAscii(argument);
+      if (std::wcsncmp(argument, L"/JSON", 5) == 0) {
+        OutputFlags |= JsonFlag;
+        ++index;
+        continue;
+      }
       if (std::wcsncmp(argument, L"/LIST", 5) != 0) return Refuse(head, MSG_INVALID_PARAMETER, argument);
       RunFlags |= ReportFlag;
       DeleteEnabled = 0;

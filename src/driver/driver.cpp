@@ -2,6 +2,7 @@
 #include "driver/driver.h"
 
 #include "common/catalog.h"
+#include "common/run_report.h"
 #include "driver/command_line.h"
 #include "logs/logs.h"
 #include "platform/platform.h"
@@ -30,18 +31,35 @@ bool RunItem(const ActionItem& item, uint32_t& status) {
   return false;
 }
 
-void CloseRun(uint32_t status) {
-  if (DeleteEnabled == 0 && status == 0) ReportMessage(MSG_NOTHING_DELETED, nullptr, nullptr, false);
-  if (RunFlags & VerboseFlag) {
-    if (FormatTimeText() == 0) ReportMessage(MSG_FINISHED_AT, TimeText, nullptr, false);
-    FreeTimeText();
+// /JSON holds for the whole run wherever it stands, so that even a refused
+// command line is told in JSON.
+bool AsksForJson(int argc, wchar_t** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const wchar_t* a = argv[i];
+    if (a[0] == L'/' && (a[1] | 0x20) == L'j' && (a[2] | 0x20) == L's' && (a[3] | 0x20) == L'o' &&
+        (a[4] | 0x20) == L'n' && a[5] == L'\0')
+      return true;
   }
+  return false;
+}
+
+void CloseRun(uint32_t status, bool ran = false) {
+  if (DeleteEnabled == 0 && status == 0) ReportMessage(MSG_NOTHING_DELETED, nullptr, nullptr, false);
+  const bool verbose = RunFlags & VerboseFlag;
+  const bool timed = verbose && FormatTimeText() == 0;
+  if (verbose && !timed) FreeTimeText();
+  // The summary comes after the last line of the run and before the finishing time.
+  WriteRunSummary(status, ran);
+  if (timed) ReportMessage(MSG_FINISHED_AT, TimeText, nullptr, false);
+  FreeTimeText();
+  ResetRunReport();
 }
 
 }  // namespace
 
 uint32_t RunCleanup(int argc, wchar_t** argv) {
   LoadErrorPrefix();
+  if (AsksForJson(argc, argv)) OutputFlags |= JsonFlag;
   if (argc < 2) {
     PrintUsage();
     CloseRun(1);
@@ -55,6 +73,7 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
     return status;
   }
 
+  bool ran = false;
   uint32_t length = 0;
   if (!plat::ComputerName(HostName, sizeof HostName / sizeof HostName[0], length)) {
     status = plat::LastErrorCode();
@@ -65,7 +84,9 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
 
     ActionItem* head = nullptr;
     status = ParseCommandLine(argc, argv, head);
+    ran = status == 0;
     if (status == 0) {
+      WriteStartEvent();
       ResolveChosenExclusions();
       while (head) {
         ActionItem* item = head;
@@ -82,6 +103,6 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
   }
 
   plat::SocketsStop();
-  CloseRun(status);
+  CloseRun(status, ran);
   return status;
 }

@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "common/catalog.h"
+#include "common/run_report.h"
 #include "common/run_state.h"
 #include "logs/logs.h"
 #include "workarea/workarea.h"
@@ -34,6 +35,7 @@ void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
     ReportError(plat::LastErrorCode(), folder.c_str());
     return;
   }
+  ProgressFolder(folder);
   std::wstring child = folder + L'\\';
   const size_t stem = child.size();
   do {
@@ -41,9 +43,13 @@ void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
     int32_t ownerId = 0;
     if (IsDotEntry(name) || !ParseLogName(name, entry.nameLength, ownerId)) continue;
     if (RunFlags & VerboseFlag) ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, false);
-    if (IsOwnerAlive(static_cast<uint32_t>(ownerId))) continue;
+    BeginItem(LogItem, folder, name, ownerId, nullptr, 0);
+    if (IsOwnerAlive(static_cast<uint32_t>(ownerId))) {
+      EndItem(OwnerStateUnknown ? VerdictOwnerUnknown : VerdictRunning, ActionKept, 0, 0);
+      continue;
+    }
     if (RunFlags == ReportFlag) ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, true);
-    if (DeleteEnabled == 0) continue;
+    if (DeleteEnabled == 0 && !ItemOpen()) continue;
     child.resize(stem);
     child.append(name, entry.nameLength);
     RemoveStaleEntry(listing, name, child);

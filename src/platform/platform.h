@@ -89,6 +89,10 @@ bool OnPseudoFileSystem(Listing* listing);
 // followed. False on failure (LastErrorCode()).
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring& path, FileIdentity& identity);
 
+// The length in bytes of the file `name` of the directory `parent` lists,
+// as a listing reports it; 0 for a link, a directory, or on failure.
+uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& path);
+
 // ---- calls relative to an open listing ----
 // `parent` is an open listing, `name` one of its entries and `path` the
 // full path of that entry, the same item named from the top (used for
@@ -190,5 +194,28 @@ void HeapRelease(void* block);
 
 // Writes text to standard output. "\n" becomes the platform's line end.
 void WriteText(const wchar_t* text, size_t length);
+// Hands what WriteText has gathered to standard output now.
+void FlushText();
+
+// The exit code the process returns for run status `runStatus`.
+uint32_t ExitCodeFor(uint32_t runStatus);
+
+// The bytes the platform names `text` with (UTF-8 on POSIX, where a name
+// that is no UTF-8 comes back byte for byte; UTF-16LE on Windows).
+std::string NativeBytes(const std::wstring& text);
+
+// The local date and time in ISO 8601 with the offset from UTC
+// ("2026-12-08T09:14:02+01:00"). False on failure.
+bool LocalTimestamp(std::wstring& text);
+
+// ---- progress on an interactive standard error ----
+
+// True when standard error is an interactive terminal or console (never a
+// file or pipe); `columns` is then its width.
+bool ProgressTerminal(uint32_t& columns);
+// Writes `text` to standard error as it stands: no line end is added.
+void WriteProgress(const wchar_t* text, size_t length);
+// Milliseconds from an arbitrary start, never going back.
+uint64_t MonotonicMilliseconds();
 
 }  // namespace plat

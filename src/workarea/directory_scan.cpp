@@ -1,5 +1,6 @@
 // The /d scan: the stale work areas directly inside one directory.
 #include "common/catalog.h"
+#include "common/run_report.h"
 #include "common/run_state.h"
 #include "workarea/workarea.h"
 
@@ -11,6 +12,7 @@ void CleanDirectory(const wchar_t* directory) {
     ReportError(plat::LastErrorCode(), directory);
     return;
   }
+  ProgressFolder(parent);
   std::wstring child = parent + L'\\';
   const size_t stem = child.size();
   do {
@@ -18,7 +20,7 @@ void CleanDirectory(const wchar_t* directory) {
     if (IsDotEntry(name)) continue;
     if (!(entry.attributes & plat::kAttrDirectory)) continue;
     if (!IsStaleWorkArea(name, directory)) continue;
-    if (DeleteEnabled == 0) continue;
+    if (DeleteEnabled == 0 && !ItemOpen()) continue;
     child.resize(stem);
     child.append(name, entry.nameLength);
     RemoveStaleEntry(listing, name, child);

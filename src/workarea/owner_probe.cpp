@@ -13,8 +13,9 @@ constexpr size_t kOwnerImagePrefixLength = 7;
 // The processes could not be looked at: the owner's state is unknown, so
 // the item must stay. Any open trace line is closed before the error line.
 bool ProbeFailed(uint32_t code) {
-  if (RunFlags & VerboseFlag) plat::WriteText(L"\n", 1);
+  if (RunFlags & VerboseFlag) ReportLineEnd();
   ReportError(code, nullptr);
+  OwnerStateUnknown = true;
   return true;
 }
 
@@ -26,7 +27,10 @@ bool IsOwnerImage(std::wstring& image) {
 
 }  // namespace
 
+bool OwnerStateUnknown = false;
+
 bool IsOwnerAlive(uint32_t processId) {
+  OwnerStateUnknown = false;
   plat::Snapshot* snapshot = plat::SnapshotOpen(processId);
   if (!snapshot) return ProbeFailed(plat::LastErrorCode());
 

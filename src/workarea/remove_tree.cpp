@@ -1,6 +1,7 @@
 // Removing a file, a link, or a whole directory tree, every step relative to
 // the open directory that holds the item, never by resolving a path again.
 #include "common/catalog.h"
+#include "common/run_report.h"
 #include "common/run_state.h"
 #include "workarea/workarea.h"
 
@@ -56,6 +57,32 @@ uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attrib
   return Failed(path);
 }
 
+// Adds up what the entry `name` holds, reading only: itself, and below a
+// directory that is no link and on the same file system everything in it.
+void Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path,
+             uint64_t& entries, uint64_t& bytes) {
+  ++entries;
+  const bool directory = attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory);
+  if (!directory) {
+    if (!(attributes & plat::kAttrReparsePoint)) bytes += plat::FileSizeAt(parent, name, path);
+    return;
+  }
+  if (attributes & plat::kAttrReparsePoint) return;
+  plat::DirEntry entry;
+  plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
+  if (!listing) return;
+  const size_t length = path.size();
+  do {
+    if (IsDotEntry(entry.name)) continue;
+    path.resize(length);
+    path += L'\\';
+    path.append(entry.name, entry.nameLength);
+    Measure(listing, entry.name, entry.attributes, path, entries, bytes);
+  } while (plat::ListNext(listing, entry));
+  path.resize(length);
+  plat::ListClose(listing);
+}
+
 }  // namespace
 
 uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
@@ -63,7 +90,14 @@ uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& pa
 }
 
 void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
-  RemoveTree(parent, name, path);
+  uint64_t entries = 0, bytes = 0;
+  if (ItemOpen()) Measure(parent, name, plat::AttributesAt(parent, name, path), path, entries, bytes);
+  if (DeleteEnabled == 0) {
+    EndItem(VerdictStale, ActionWouldRemove, entries, bytes);
+    return;
+  }
+  const uint32_t code = RemoveTree(parent, name, path);
   // The trace follows every attempt, a failed one too.
   if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, path.c_str(), nullptr, false);
+  EndItem(VerdictStale, code == 0 ? ActionRemoved : ActionFailed, entries, bytes);
 }

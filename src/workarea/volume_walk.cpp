@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/catalog.h"
+#include "common/run_report.h"
 #include "common/run_state.h"
 #include "workarea/workarea.h"
 
@@ -86,6 +87,7 @@ bool LeadsToAncestor(const plat::FileIdentity& target) {
 void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstring* typed, size_t parentLength,
                  std::wstring& path) {
   Ancestors.push_back({listing, false, {}});
+  ProgressFolder(path);
   const size_t stem = path.size();
   do {
     const wchar_t* name = entry.name;
@@ -94,7 +96,7 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     path.append(name, entry.nameLength);
     const std::wstring_view parent = typed ? std::wstring_view(*typed) : std::wstring_view(path).substr(0, parentLength);
     if (IsStaleWorkArea(name, parent)) {
-      if (DeleteEnabled) RemoveStaleEntry(listing, name, path);
+      if (DeleteEnabled || ItemOpen()) RemoveStaleEntry(listing, name, path);
       continue;
     }
     if (IsExcluded(path)) continue;

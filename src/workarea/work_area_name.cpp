@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "common/catalog.h"
+#include "common/run_report.h"
 #include "common/run_state.h"
 #include "workarea/workarea.h"
 
@@ -22,6 +23,7 @@ bool HostMatches(std::wstring host) {
   UpperCaseAscii(host.data());
   if (host == HostName) return true;
   if (RunFlags & VerboseFlag) ReportMessage(MSG_HOST_MISMATCH, nullptr, nullptr, false);
+  EndItem(VerdictOtherHost, ActionKept, 0, 0);
   return false;
 }
 
@@ -54,17 +56,24 @@ int IsStaleWorkArea(const wchar_t* name, std::wstring_view parentText) {
       const wchar_t* hostStart = open + 1;
       const wchar_t* hostEnd = name + length - 1;
       std::wstring host = hostStart <= hostEnd ? std::wstring(hostStart, hostEnd) : std::wstring();
+      BeginItem(WorkAreaItem, parentText, name, processId, host.c_str(), host.size());
       if (!HostMatches(host)) return 0;
+    } else {
+      BeginItem(WorkAreaItem, parentText, name, processId, nullptr, 0);
     }
   } else {
     std::wstring host = length > 21 ? std::wstring(name + 21, name + length) : std::wstring();
-    if (!HostMatches(host)) return 0;
     std::wstring idText = length > 12 ? std::wstring(name + 12, std::min<size_t>(length - 12, 8))
                                       : std::wstring();
     processId = ReadProcessId(idText.c_str(), 16);
+    BeginItem(WorkAreaItem, parentText, name, processId, host.c_str(), host.size());
+    if (!HostMatches(host)) return 0;
   }
 
-  if (IsOwnerAlive(static_cast<uint32_t>(processId))) return 0;
+  if (IsOwnerAlive(static_cast<uint32_t>(processId))) {
+    EndItem(OwnerStateUnknown ? VerdictOwnerUnknown : VerdictRunning, ActionKept, 0, 0);
+    return 0;
+  }
   if (RunFlags == ReportFlag) ReportMessage(MSG_FOUND, parent.c_str(), name, true);
   return 1;
 }

@@ -16,6 +16,10 @@ inline bool IsDotEntry(const wchar_t* name) {
 // True when a process with id `processId` whose image name begins with
 // "KEL.EXE" runs now, or when that cannot be known (the item then stays).
 bool IsOwnerAlive(uint32_t processId);
+// Set by IsOwnerAlive when its "alive" only means that the processes could
+// not be looked at.
+extern bool OwnerStateUnknown;
+
 
 // 1 when directory `name`, found in `parent`, is the work area of an ended
 // KEL process of this computer; 0 otherwise. Prints the trace lines.
@@ -32,7 +36,8 @@ int32_t ReadProcessId(const wchar_t* text, int base);
 uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& path);
 
 // Removes the stale entry `name` of the directory `parent` lists, whose full
-// path is `path`, and traces the attempt in verbose mode.
+// path is `path`, and traces the attempt in verbose mode; in list mode only
+// measures it where the run accounts for items.
 void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path);
 
 // Removes the stale work areas directly inside `directory`.

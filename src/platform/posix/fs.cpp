@@ -267,6 +267,13 @@ bool ListingIdentity(Listing* listing, FileIdentity& identity) {
   return true;
 }
 
+uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  struct stat st;
+  if (fstatat(FdOf(parent), NativeName(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+    return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
 bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
   struct stat st;
   if (stat(posix::NativePath(path).c_str(), &st) != 0) return Fail(errno);

@@ -9,16 +9,10 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "platform/platform.h"
 #include "platform/posix/text.h"
 
 namespace {
-
-// The exit status keeps 8 bits: 0 success, 1 usage printed, 2 command line
-// refused (a catalogue id), 3 an action failed (a system code).
-int ExitStatusFor(uint32_t runStatus) {
-  if (runStatus == 0 || runStatus == 1) return static_cast<int>(runStatus);
-  return runStatus > 0xC0020000u ? 2 : 3;
-}
 
 struct Run {
   int argc;
@@ -76,5 +70,5 @@ int main(int argc, char** argv) {
   MakeRoomForDeepTrees();
   const uint32_t runStatus = RunWithDeepStack(argc, pointers.data());
   plat::posix::FlushOutput();
-  return ExitStatusFor(runStatus);
+  return static_cast<int>(plat::ExitCodeFor(runStatus));
 }

@@ -1,5 +1,6 @@
 // POSIX only: the seam's places, names, time, messages, heap and output for Linux.
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -202,6 +203,54 @@ void* HeapAllocate(size_t bytes) {
 }
 
 void HeapRelease(void* block) { std::free(block); }
+
+void FlushText() { posix::FlushOutput(); }
+
+// The exit status keeps 8 bits: 0 success, 1 usage printed, 2 command line
+// refused (a catalogue id), 3 an action failed (a system code).
+uint32_t ExitCodeFor(uint32_t runStatus) {
+  if (runStatus == 0 || runStatus == 1) return runStatus;
+  return runStatus > 0xC0020000u ? 2 : 3;
+}
+
+std::string NativeBytes(const std::wstring& text) { return posix::Utf8FromWide(text); }
+
+bool LocalTimestamp(std::wstring& text) {
+  const time_t now = time(nullptr);
+  tm local;
+  char stamp[40];
+  if (localtime_r(&now, &local) == nullptr || strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S%z", &local) == 0)
+    return false;
+  std::string value = stamp;
+  if (value.size() > 2) value.insert(value.size() - 2, 1, ':');  // +0100 -> +01:00
+  text = posix::WideFromUtf8(value);
+  return true;
+}
+
+bool ProgressTerminal(uint32_t& columns) {
+  if (!isatty(STDERR_FILENO)) return false;
+  winsize size{};
+  columns = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+  return true;
+}
+
+void WriteProgress(const wchar_t* text, size_t length) {
+  std::string bytes;
+  char unit[4];
+  for (size_t i = 0; i < length; ++i) bytes.append(unit, posix::EncodeUtf8(text[i], unit));
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t written = write(STDERR_FILENO, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    done += static_cast<size_t>(written);
+  }
+}
+
+uint64_t MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
 
 void WriteText(const wchar_t* text, size_t length) {
   if (!g_flushAtExit) {

@@ -361,6 +361,20 @@ bool ListingIdentity(Listing* listing, FileIdentity& identity) {
   return IdentityOf(listing->directory, identity);
 }
 
+uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring&) {
+  HANDLE item = OpenAt(parent->directory, name, 0, FILE_OPEN_REPARSE_POINT);
+  if (item == INVALID_HANDLE_VALUE) return 0;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  FILE_STANDARD_INFO standard{};
+  uint64_t size = 0;
+  if (GetFileInformationByHandleEx(item, FileAttributeTagInfo, &tag, sizeof tag) &&
+      !(tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+      GetFileInformationByHandleEx(item, FileStandardInfo, &standard, sizeof standard))
+    size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
+  CloseHandle(item);
+  return size;
+}
+
 bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
   HANDLE directory = CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);

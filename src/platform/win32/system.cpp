@@ -236,6 +236,57 @@ void HeapRelease(void* block) {
   if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 
+void FlushText() {
+  if (output.started) Flush(false);
+}
+
+uint32_t ExitCodeFor(uint32_t runStatus) { return runStatus; }
+
+std::string NativeBytes(const std::wstring& text) {
+  std::string bytes;
+  for (wchar_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>((unit >> 8) & 0xFF);
+  }
+  return bytes;
+}
+
+bool LocalTimestamp(std::wstring& text) {
+  SYSTEMTIME local;
+  GetLocalTime(&local);
+  TIME_ZONE_INFORMATION zone;
+  const DWORD which = GetTimeZoneInformation(&zone);
+  if (which == TIME_ZONE_ID_INVALID) return false;
+  LONG bias = zone.Bias + (which == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
+                           : which == TIME_ZONE_ID_STANDARD ? zone.StandardBias
+                                                            : 0);
+  const wchar_t sign = bias > 0 ? L'-' : L'+';  // the bias is UTC minus local time
+  if (bias < 0) bias = -bias;
+  wchar_t stamp[40];
+  std::swprintf(stamp, 40, L"%04u-%02u-%02uT%02u:%02u:%02u%lc%02ld:%02ld", local.wYear, local.wMonth, local.wDay,
+                local.wHour, local.wMinute, local.wSecond, sign, bias / 60, bias % 60);
+  text = stamp;
+  return true;
+}
+
+// The console's own answer: a redirected handle is no console.
+bool ProgressTerminal(uint32_t& columns) {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (!error || error == INVALID_HANDLE_VALUE || !GetConsoleMode(error, &mode)) return false;
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  columns = GetConsoleScreenBufferInfo(error, &info) ? static_cast<uint32_t>(info.srWindow.Right - info.srWindow.Left + 1)
+                                                     : 80;
+  return true;
+}
+
+void WriteProgress(const wchar_t* text, size_t length) {
+  DWORD written = 0;
+  WriteConsoleW(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+uint64_t MonotonicMilliseconds() { return GetTickCount64(); }
+
 void WriteText(const wchar_t* text, size_t length) {
   DWORD code = GetLastError();  // writing never disturbs a pending error code
   if (!output.started) StartOutput();

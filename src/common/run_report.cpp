@@ -1,0 +1,432 @@
+// The record of a run: item events and the summary, as catalogue lines or
+// JSON Lines, and the progress line on an interactive standard error.
+#include "common/run_report.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cwchar>
+#include <type_traits>
+
+#include "common/catalog.h"
+#include "common/run_state.h"
+#include "platform/platform.h"
+#include "version.h"
+
+uint32_t OutputFlags = 0;
+
+namespace {
+
+// wchar_t holds UTF-16 on Windows and UTF-32 elsewhere; the JSON text is
+// written as wide characters and encoded by the output routine.
+using WideEncoding =
+    std::conditional_t<sizeof(wchar_t) == 2, rapidjson::UTF16<wchar_t>, rapidjson::UTF32<wchar_t>>;
+using JsonBuffer = rapidjson::GenericStringBuffer<WideEncoding>;
+using JsonWriter = rapidjson::Writer<JsonBuffer, WideEncoding, WideEncoding>;
+
+struct Item {
+  bool open = false;
+  ItemKind kind = WorkAreaItem;
+  std::wstring path;
+  int32_t ownerId = 0;
+  bool hasHost = false;
+  std::wstring host;
+  bool hasError = false;
+  uint32_t errorCode = 0;
+  std::wstring errorMessage;
+  bool errorHasPath = false;
+  std::wstring errorPath;
+};
+Item Current;
+
+struct Tally {
+  uint64_t workAreas = 0, logs = 0, entries = 0, bytes = 0;
+  uint64_t running = 0, otherHost = 0, ownerUnknown = 0, failed = 0;
+};
+Tally Counts;
+
+struct Progress {
+  bool checked = false;
+  bool active = false;
+  uint32_t columns = 0;
+  bool shown = false;
+  size_t shownLength = 0;
+  bool drawn = false;
+  uint64_t lastDrawn = 0;
+  uint64_t folders = 0, stale = 0, freed = 0;
+};
+Progress Line;
+
+bool ProgressActive() {
+  if (!Line.checked) {
+    Line.checked = true;
+    Line.active = plat::ProgressTerminal(Line.columns) && Line.columns > 1;
+  }
+  return Line.active;
+}
+
+bool Accounting() { return OutputFlags != 0 || ProgressActive(); }
+
+// ---- JSON ----
+
+bool IsSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+// The text with every unit that is no Unicode character (a POSIX byte that
+// was no UTF-8, an unpaired UTF-16 surrogate) replaced by U+FFFD; false
+// when there was none.
+bool Replaced(const std::wstring& text, std::wstring& clean) {
+  clean.clear();
+  bool any = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const wchar_t unit = text[i];
+    if (sizeof(wchar_t) == 2 && unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
+        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      clean += unit;
+      clean += text[++i];
+    } else if (IsSurrogate(unit)) {
+      clean += static_cast<wchar_t>(0xFFFD);
+      any = true;
+    } else {
+      clean += unit;
+    }
+  }
+  return any;
+}
+
+void Text(JsonWriter& json, const std::wstring& text) {
+  std::wstring clean;
+  Replaced(text, clean);
+  json.String(clean.c_str(), static_cast<rapidjson::SizeType>(clean.size()));
+}
+
+// A path, told exactly: where it is no Unicode text, `<key>_bytes` gives
+// the platform's own bytes for it in hexadecimal.
+void PathField(JsonWriter& json, const wchar_t* key, const std::wstring& path) {
+  std::wstring clean;
+  const bool replaced = Replaced(path, clean);
+  json.Key(key);
+  json.String(clean.c_str(), static_cast<rapidjson::SizeType>(clean.size()));
+  if (!replaced) return;
+  static const wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring hex;
+  for (unsigned char byte : plat::NativeBytes(path)) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 15];
+  }
+  json.Key((std::wstring(key) + L"_bytes").c_str());
+  json.String(hex.c_str(), static_cast<rapidjson::SizeType>(hex.size()));
+}
+
+void Emit(const JsonBuffer& buffer) {
+  ProgressErase();
+  std::wstring line(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+  line += L'\n';
+  plat::WriteText(line.data(), line.size());
+}
+
+void TimeField(JsonWriter& json, const wchar_t* key) {
+  if ((RunFlags & VerboseFlag) && TimeText) {
+    json.Key(key);
+    json.String(TimeText);
+  }
+}
+
+const wchar_t* const kVerdicts[] = {L"stale", L"running", L"other_host", L"owner_unknown"};
+const wchar_t* const kActions[] = {L"removed", L"would_remove", L"kept", L"failed"};
+
+void WriteItemEvent(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
+  JsonBuffer buffer;
+  JsonWriter json(buffer);
+  json.StartObject();
+  json.Key(L"event");
+  json.String(L"item");
+  json.Key(L"kind");
+  json.String(Current.kind == WorkAreaItem ? L"work_area" : L"log");
+  PathField(json, L"path", Current.path);
+  json.Key(L"owner_pid");
+  json.Int(Current.ownerId);
+  json.Key(L"host");
+  if (Current.hasHost)
+    Text(json, Current.host);
+  else
+    json.Null();
+  json.Key(L"verdict");
+  json.String(kVerdicts[verdict]);
+  json.Key(L"action");
+  json.String(kActions[action]);
+  const bool measured = verdict == VerdictStale;
+  json.Key(L"entries");
+  measured ? json.Uint64(entries) : json.Null();
+  json.Key(L"bytes");
+  measured ? json.Uint64(bytes) : json.Null();
+  if (Current.hasError) {
+    json.Key(L"error");
+    json.StartObject();
+    json.Key(L"code");
+    json.Uint(Current.errorCode);
+    json.Key(L"message");
+    Text(json, Current.errorMessage);
+    if (Current.errorHasPath) {
+      PathField(json, L"path", Current.errorPath);
+    } else {
+      json.Key(L"path");
+      json.Null();
+    }
+    json.EndObject();
+  }
+  json.EndObject();
+  Emit(buffer);
+}
+
+// ---- the summary lines ----
+
+// 1204 -> "1,204".
+std::wstring Grouped(uint64_t value) {
+  std::wstring digits = std::to_wstring(value);
+  std::wstring out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += L',';
+    out += digits[i];
+  }
+  return out;
+}
+
+// Bytes below 1 KB as a whole number; from KB on with one decimal, 1 KB = 1024 B.
+std::wstring Size(uint64_t bytes) {
+  static const wchar_t* const kUnits[] = {L"KB", L"MB", L"GB", L"TB"};
+  if (bytes < 1024) return std::to_wstring(bytes) + L" B";
+  double value = static_cast<double>(bytes) / 1024.0;
+  size_t unit = 0;
+  while (value >= 1023.95 && unit + 1 < 4) {
+    value /= 1024.0;
+    ++unit;
+  }
+  wchar_t text[48];
+  std::swprintf(text, 48, L"%.1f %ls", value, kUnits[unit]);
+  return text;
+}
+
+std::wstring Counted(uint64_t count, uint32_t one, uint32_t many) {
+  std::wstring text;
+  const std::wstring number = Grouped(count);
+  if (!plat::CatalogMessage(count == 1 ? one : many, number.c_str(), nullptr, text)) return number;
+  if (!text.empty() && text.back() == L'\n') text.pop_back();
+  return text;
+}
+
+void WriteSummaryLines() {
+  const std::wstring workAreas = Counted(Counts.workAreas, MSG_COUNT_WORK_AREA, MSG_COUNT_WORK_AREAS);
+  const std::wstring logs = Counted(Counts.logs, MSG_COUNT_LOG_FILE, MSG_COUNT_LOG_FILES);
+  ReportMessage(DeleteEnabled ? MSG_SUMMARY_REMOVED : MSG_SUMMARY_WOULD_REMOVE, workAreas.c_str(), logs.c_str(),
+                false);
+  const std::wstring entries = Grouped(Counts.entries);
+  const std::wstring size = Size(Counts.bytes);
+  ReportMessage(Counts.entries == 1 ? MSG_SUMMARY_HELD_ONE : MSG_SUMMARY_HELD, entries.c_str(), size.c_str(), false);
+  const std::wstring running = Grouped(Counts.running);
+  const std::wstring otherHost = Grouped(Counts.otherHost);
+  ReportMessage(MSG_SUMMARY_KEPT, running.c_str(), otherHost.c_str(), false);
+  const std::wstring unknown = Grouped(Counts.ownerUnknown);
+  const std::wstring failed = Grouped(Counts.failed);
+  ReportMessage(MSG_SUMMARY_UNKNOWN_FAILED, unknown.c_str(), failed.c_str(), false);
+}
+
+void WriteSummaryEvent(uint32_t status) {
+  JsonBuffer buffer;
+  JsonWriter json(buffer);
+  json.StartObject();
+  json.Key(L"event");
+  json.String(L"summary");
+  json.Key(L"list_only");
+  json.Bool(DeleteEnabled == 0);
+  json.Key(L"work_areas");
+  json.Uint64(Counts.workAreas);
+  json.Key(L"logs");
+  json.Uint64(Counts.logs);
+  json.Key(L"entries");
+  json.Uint64(Counts.entries);
+  json.Key(L"bytes");
+  json.Uint64(Counts.bytes);
+  json.Key(L"kept");
+  json.StartObject();
+  json.Key(L"running");
+  json.Uint64(Counts.running);
+  json.Key(L"other_host");
+  json.Uint64(Counts.otherHost);
+  json.Key(L"owner_unknown");
+  json.Uint64(Counts.ownerUnknown);
+  json.EndObject();
+  json.Key(L"failed");
+  json.Uint64(Counts.failed);
+  json.Key(L"status");
+  json.Uint(status);
+  json.Key(L"exit_code");
+  json.Uint(plat::ExitCodeFor(status));
+  TimeField(json, L"finished_at");
+  json.EndObject();
+  Emit(buffer);
+}
+
+// ---- progress ----
+
+void DrawProgress(const std::wstring& folder) {
+  std::wstring text;
+  if (!plat::CatalogMessage(MSG_PROGRESS, Grouped(Line.folders).c_str(), Grouped(Line.stale).c_str(), text)) return;
+  if (!text.empty() && text.back() == L'\n') text.pop_back();
+  text += Size(Line.freed);
+  text += L"  ";
+  // The folder's end says most: the line is cut at its start.
+  const size_t room = Line.columns - 1;
+  if (text.size() < room) {
+    const size_t left = room - text.size();
+    text += folder.size() <= left ? folder : L"..." + folder.substr(folder.size() - (left > 3 ? left - 3 : 0));
+  }
+  if (text.size() > room) text.resize(room);
+  std::wstring clean;
+  Replaced(text, clean);
+  const size_t length = clean.size();
+  if (length < Line.shownLength) clean.append(Line.shownLength - length, L' ');
+  clean.insert(clean.begin(), L'\r');
+  plat::FlushText();  // what standard output holds lands before the line is drawn
+  plat::WriteProgress(clean.data(), clean.size());
+  Line.shown = true;
+  Line.shownLength = length;
+}
+
+}  // namespace
+
+bool ItemOpen() { return Current.open; }
+
+void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int32_t ownerId, const wchar_t* host,
+               size_t hostLength) {
+  if (!Accounting()) return;
+  Current.open = true;
+  Current.kind = kind;
+  Current.path.assign(parent);
+  Current.path += L'\\';
+  Current.path += name;
+  Current.ownerId = ownerId;
+  Current.hasHost = host != nullptr;
+  Current.host.assign(host ? host : L"", host ? hostLength : 0);
+  Current.hasError = false;
+}
+
+void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
+  if (!Current.open) return;
+  Current.open = false;
+  switch (action) {
+    case ActionRemoved:
+    case ActionWouldRemove:
+      ++(Current.kind == WorkAreaItem ? Counts.workAreas : Counts.logs);
+      Counts.entries += entries;
+      Counts.bytes += bytes;
+      break;
+    case ActionFailed:
+      ++Counts.failed;
+      break;
+    case ActionKept:
+      ++(verdict == VerdictOtherHost ? Counts.otherHost
+                                     : verdict == VerdictOwnerUnknown ? Counts.ownerUnknown : Counts.running);
+      break;
+  }
+  if (verdict == VerdictStale) ProgressStale(action == ActionRemoved ? bytes : 0);
+  if (OutputFlags & JsonFlag) WriteItemEvent(verdict, action, entries, bytes);
+}
+
+bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path) {
+  if (!(OutputFlags & JsonFlag)) return false;
+  std::wstring text = message;
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+  if (Current.open && !Current.hasError) {
+    Current.hasError = true;
+    Current.errorCode = code;
+    Current.errorMessage = text;
+    Current.errorHasPath = path != nullptr;
+    Current.errorPath = path ? path : L"";
+    return true;
+  }
+  JsonBuffer buffer;
+  JsonWriter json(buffer);
+  json.StartObject();
+  json.Key(L"event");
+  json.String(L"error");
+  json.Key(L"code");
+  json.Uint(code);
+  json.Key(L"message");
+  Text(json, text);
+  if (path) {
+    PathField(json, L"path", path);
+  } else {
+    json.Key(L"path");
+    json.Null();
+  }
+  json.EndObject();
+  Emit(buffer);
+  return true;
+}
+
+void WriteStartEvent() {
+  if (!(OutputFlags & JsonFlag)) return;
+  JsonBuffer buffer;
+  JsonWriter json(buffer);
+  json.StartObject();
+  json.Key(L"event");
+  json.String(L"start");
+  json.Key(L"version");
+  json.String(L"" SWEEPDIRS_VERSION_TEXT);
+  json.Key(L"host");
+  json.String(HostName);
+  json.Key(L"time");
+  std::wstring now;
+  if (plat::LocalTimestamp(now))
+    json.String(now.c_str(), static_cast<rapidjson::SizeType>(now.size()));
+  else
+    json.Null();
+  json.Key(L"list_only");
+  json.Bool(DeleteEnabled == 0);
+  TimeField(json, L"started_at");
+  json.EndObject();
+  Emit(buffer);
+}
+
+void WriteRunSummary(uint32_t status, bool ran) {
+  ProgressErase();
+  // After the usage text (status 1 without a run) there is nothing to sum up.
+  if (OutputFlags & JsonFlag) {
+    if (ran || status != 1) WriteSummaryEvent(status);
+  } else if ((OutputFlags & SummaryFlag) && ran) {
+    WriteSummaryLines();
+  }
+}
+
+void ResetRunReport() {
+  OutputFlags = 0;
+  Current = Item();
+  Counts = Tally();
+  Line = Progress();
+}
+
+void ProgressFolder(const std::wstring& path) {
+  if (!ProgressActive()) return;
+  ++Line.folders;
+  const uint64_t now = plat::MonotonicMilliseconds();
+  if (Line.drawn && now - Line.lastDrawn < 250) return;
+  Line.drawn = true;
+  Line.lastDrawn = now;
+  DrawProgress(path);
+}
+
+void ProgressStale(uint64_t bytesFreed) {
+  if (!Line.active) return;
+  ++Line.stale;
+  Line.freed += bytesFreed;
+}
+
+void ProgressErase() {
+  if (!Line.shown) return;
+  std::wstring blank(Line.shownLength + 2, L' ');
+  blank.front() = L'\r';
+  blank.back() = L'\r';
+  plat::WriteProgress(blank.data(), blank.size());
+  Line.shown = false;
+  Line.shownLength = 0;
+}

@@ -1,0 +1,57 @@
+// What a run did, for /SUMMARY and /JSON: every judged item, its verdict,
+// what was done with it and what it held; and the progress line shown on an
+// interactive standard error. Without the two options and a terminal,
+// nothing here prints or costs anything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+inline constexpr uint32_t SummaryFlag = 0x01;  // set by /SUMMARY
+inline constexpr uint32_t JsonFlag = 0x02;     // set by /JSON
+
+// The output options, 0 at start. Kept apart from RunFlags, whose values
+// the trace rules compare exactly.
+extern uint32_t OutputFlags;
+
+enum ItemKind : uint32_t { WorkAreaItem = 0, LogItem = 1 };
+enum ItemVerdict : uint32_t { VerdictStale = 0, VerdictRunning = 1, VerdictOtherHost = 2, VerdictOwnerUnknown = 3 };
+enum ItemAction : uint32_t { ActionRemoved = 0, ActionWouldRemove = 1, ActionKept = 2, ActionFailed = 3 };
+
+// True while an item is being judged and the run accounts for items.
+bool ItemOpen();
+
+// Opens the record of the item `name` in `parent` (named as the trace
+// lines name it), owned by process `ownerId`; `host` is the host text the
+// name holds, or null. Does nothing unless /SUMMARY or /JSON was given.
+void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int32_t ownerId,
+               const wchar_t* host, size_t hostLength);
+
+// Closes the open item: counts it and, with /JSON, writes its event.
+// `entries` and `bytes` are what a stale item held.
+void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes);
+
+// With /JSON: records an error line's content, as the open item's error or
+// as an error event of its own. True when it was taken (nothing is printed then).
+bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path);
+
+// With /JSON, the run's first event; called once the command line is accepted.
+void WriteStartEvent();
+
+// The end of the run: with /JSON the summary event; the /SUMMARY lines
+// only after a run whose command line was accepted (`ran`).
+void WriteRunSummary(uint32_t status, bool ran);
+
+// Forgets every count, for the next run.
+void ResetRunReport();
+
+// ---- progress ----
+
+// Notes that the walk looks at the folder `path`; redraws the progress
+// line at most a few times a second, only on an interactive standard error.
+void ProgressFolder(const std::wstring& path);
+// Notes a stale item found, and the bytes a removal gave back.
+void ProgressStale(uint64_t bytesFreed);
+// Takes the progress line away, before anything goes to standard output.
+void ProgressErase();
