@@ -119,7 +119,7 @@ void PathField(JsonWriter& json, const wchar_t* key, const std::wstring& path) {
 
 void Emit(const JsonBuffer& buffer) {
   ProgressErase();
-  std::wstring line(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+  std::wstring line(buffer.GetString());  // JSON text holds no NUL: \u0000 stands for one
   line += L'\n';
   plat::WriteText(line.data(), line.size());
 }
