@@ -20,6 +20,7 @@ inline constexpr uint32_t kErrorAccessDenied = 5;       // ERROR_ACCESS_DENIED
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;    // ERROR_NOT_ENOUGH_MEMORY
 inline constexpr uint32_t kErrorDirNotEmpty = 145;      // ERROR_DIR_NOT_EMPTY
 inline constexpr uint32_t kErrorLinkRefused = 1920;     // ERROR_CANT_ACCESS_FILE
+inline constexpr uint32_t kErrorNoMoreProcesses = 18;   // ERROR_NO_MORE_FILES
 #else
 inline constexpr uint32_t kErrorFileNotFound = 2;       // ENOENT
 inline constexpr uint32_t kErrorPathNotFound = 2;       // ENOENT
@@ -27,6 +28,7 @@ inline constexpr uint32_t kErrorAccessDenied = 13;      // EACCES
 inline constexpr uint32_t kErrorNotEnoughMemory = 12;   // ENOMEM
 inline constexpr uint32_t kErrorDirNotEmpty = 39;       // ENOTEMPTY
 inline constexpr uint32_t kErrorLinkRefused = 40;       // ELOOP
+inline constexpr uint32_t kErrorNoMoreProcesses = 3;    // ESRCH
 #endif
 // kErrorLinkRefused: a folder that must not be reached through a link is one.
 
@@ -131,7 +133,8 @@ struct Snapshot;  // opaque, one picture of the running processes
 // (POSIX, where a full picture costs a /proc listing per question). Null on
 // failure, or when whether `processId` runs cannot be known (LastErrorCode()).
 Snapshot* SnapshotOpen(uint32_t processId);
-// Moves to the first / next process; false when there is none or on failure.
+// Moves to the first / next process; false when there is none (then
+// LastErrorCode() is kErrorNoMoreProcesses) or on failure.
 bool SnapshotFirst(Snapshot* snapshot, uint32_t& processId);
 bool SnapshotNext(Snapshot* snapshot, uint32_t& processId);
 // The image file name of the current process of the snapshot (empty when

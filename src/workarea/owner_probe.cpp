@@ -47,6 +47,12 @@ bool IsOwnerAlive(uint32_t processId) {
     std::wstring image = plat::SnapshotImageName(snapshot);
     if (IsOwnerImage(image)) found = true;
   } while (!found && plat::SnapshotNext(snapshot, id));
+  // A picture that broke off before its end may have hidden the owner.
+  if (!found && plat::LastErrorCode() != plat::kErrorNoMoreProcesses) {
+    const uint32_t code = plat::LastErrorCode();
+    plat::SnapshotClose(snapshot);
+    return ProbeFailed(code);
+  }
   plat::SnapshotClose(snapshot);
 
   if (RunFlags & VerboseFlag)

@@ -1,93 +1,47 @@
-// The fake platform: an in-memory file tree, process table, known folders,
-// clock and host name, with switches that make any call fail.
+// The fake platform: folders and files in memory, a process table, fixed
+// places and names, and one fault table that makes chosen calls fail.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <string>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace fake {
 
-enum class Call {
-  ListFirst,
-  ListNext,
-  ListChild,
-  ListForRemoval,
-  FileAttributes,
-  AttributesAt,
-  RemoveEmptyDirectory,
-  DeleteFile,
-  RemoveLink,
-  Identity,
-  SnapshotOpen,
-  SnapshotFirst,
-  SnapshotNext,
-  KnownFolderPath,
-  ComputerName,
-  TimeOfDayText,
-  SocketsStart,
-  HeapAllocate,
-  CatalogMessage,
-  Count
+enum class Call { None, ListFirst, ListNext, ListChild, AttributesAt, SnapshotOpen, SnapshotFirst, SnapshotNext,
+                  KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate, CatalogMessage };
+
+// The `nth` call of `call` fails with `code` (0: none recorded), and every
+// later one too `fromThenOn`. With `path` only the calls on it count: the
+// folder listed, the entry acted on, a catalogue id in decimal. With
+// `before` the call does not fail: the action runs right before it.
+struct Fault {
+  Call call = Call::None;
+  int nth = 1;
+  uint32_t code = 0;
+  bool fromThenOn = false;
+  std::wstring path;
+  std::function<void()> before;
 };
 
-// Codes the fake gives where the POSIX layer gives the same errno.
-inline constexpr uint32_t kNotADirectory = 20;  // ENOTDIR
-inline constexpr uint32_t kIsADirectory = 21;   // EISDIR
-inline constexpr uint32_t kInvalid = 22;        // EINVAL
-inline constexpr uint32_t kCrossDevice = 18;    // EXDEV
-inline constexpr uint32_t kLoop = 40;           // ELOOP
-inline constexpr uint32_t kNoTextCode = 0x00ABCDEFu;  // a code without a system text
+// All the fake holds and records, read by the tests directly; paths in
+// Windows form with single separators. Host "pc01", time "10:00:00", roaming
+// folder C:\Users\zed\AppData\Roaming, system folder C:\Windows\System32.
+struct State {
+  std::vector<std::pair<std::wstring, bool>> tree;  // path, directory?; in the order made, the listing order
+  std::vector<std::pair<uint32_t, std::wstring>> processes{{4242, L"sweepdirs.exe"}};  // the program itself
+  std::vector<std::pair<Fault, int>> faults;  // with the matching calls seen so far
+  std::vector<std::wstring> removed;  // by the program, in order
+  std::wstring output;
+  int heapBlocks = 0, listings = 0, snapshots = 0, socketsStarted = 0, socketsStopped = 0;  // held now / so far
+  uint32_t lastError = 0;
+};
+inline State state;
 
-// Empties everything: no files, no processes, host "pc01", time "10:00:00",
-// known folders under C:\Users, no failures, no output; one process runs:
-// the program itself.
 void Reset();
-
-// ---- the file tree (paths in Windows form; parents are created) ----
-void AddDirectory(const std::wstring& path);
-void AddFile(const std::wstring& path);
-void AddLink(const std::wstring& path, const std::wstring& target);
-bool Exists(const std::wstring& path);  // the item itself, links not followed
-void Remove(const std::wstring& path);  // takes an item away behind the program's back
-// Makes the directory `path` the root of another file system.
-void MakeMountPoint(const std::wstring& path);
-// Makes `call` fail with `code` whenever it is made on `path`.
-void FailOnPath(Call call, const std::wstring& path, uint32_t code);
-// The mutating operations in order: "rmdir P", "delete P", "unlink P", "list P".
-const std::vector<std::wstring>& Operations();
-
-// ---- processes ----
-void AddProcess(uint32_t processId, const std::wstring& image);
-void ClearProcesses();  // all but the program itself, id 4242
-int ImageNameReads();  // how often an image name was asked for
-
-// ---- places, names, time ----
-void SetKnownFolder(plat::KnownFolder folder, const std::wstring& path);
-void FailKnownFolder(plat::KnownFolder folder, uint32_t code);
-void SetHostName(const std::wstring& name);
-// Each time the time is asked for anew, the next text is used (the last one stays).
-void SetTimes(const std::vector<std::wstring>& times);
-void SetRootExclusions(const std::vector<const wchar_t*>& suffixes);
-
-// ---- fault injection ----
-// The `nth` call of `call` from now fails with `code`; with `fromThenOn`
-// every call after it fails as well. A code of 0 means "no code recorded".
-void FailCall(Call call, uint32_t code, int nth = 1, bool fromThenOn = false);
-// Runs `action` right before the next call of `call`.
-void BeforeNextCall(Call call, std::function<void()> action);
-int Calls(Call call);
-
-// ---- what the program did ----
-const std::wstring& Output();
-void ClearOutput();
-int LiveHeapBlocks();
-int SocketsStarted();
-int SocketsStopped();
-int OpenListings();
-int OpenSnapshots();
+void Add(const std::wstring& path, bool directory);  // after its missing parents
+void Remove(const std::wstring& path);               // with everything below it
+bool Exists(const std::wstring& path);
 
 }  // namespace fake

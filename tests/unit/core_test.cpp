@@ -1,0 +1,106 @@
+// The portable core on the fake platform: what only injected faults and a
+// listing order of the test's choosing can show, with nothing left held.
+#include <gtest/gtest.h>
+
+#include "common/catalog.h"
+#include "driver/command_line.h"
+#include "driver/driver.h"
+#include "fake/fake_platform.h"
+
+// The rows name only the fault fields they set; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace {
+
+using C = fake::Call;
+using namespace std::literals;
+const std::wstring kLogs = L"\\AppData\\Roaming\\KEL\\LOGS", kZed = L"C:\\Users\\zed" + kLogs;
+const std::wstring kDeep = L"C:\\" + std::wstring(300, L'd'), kStale = L"   This process is not active.\n";
+const std::wstring kStart = L"STARTED AT TIME: 10:00:00\n", kEnd = L"FINISHED AT TIME: 10:00:00\n";
+
+// The run status, the output, and the names of what the program removed, in order.
+using Outcome = std::tuple<uint32_t, std::wstring, std::wstring>;
+
+// Runs the program as its entry point does, on a fresh machine where only KEL.EXE 1 runs and `fault` is armed;
+// whatever happens, heap blocks, listings, snapshots and the sockets layer must all be released.
+Outcome Sweep(std::vector<std::wstring> args, const fake::Fault& fault) {
+  SCOPED_TRACE(testing::PrintToString(args));
+  ResetCommandLineState();
+  fake::Reset();
+  for (const auto& item : {L"C:\\w\\_TD1"s, L"C:\\w\\_TD2"s, L"C:\\w\\_TD3"s, L"D:\\a\\_TD5"s, L"D:\\a\\_TD6"s,
+                           L"D:\\b\\_TD7"s, kDeep + L"\\_TD9", kZed + L"\\b.2.x.log", kZed + L"\\d.4.x.log",
+                           L"C:\\Users\\amy" + kLogs + L"\\c.3.x.log",
+                           L"C:\\Windows\\System32\\config\\systemprofile" + kLogs + L"\\s.5.x.log"})
+    fake::Add(item, !item.ends_with(L".log"));
+  fake::state.processes.push_back({1, L"KEL.EXE"});
+  fake::state.faults.push_back({fault, 0});
+  args.insert(args.begin(), L"sweepdirs.exe");
+  std::vector<wchar_t*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+  Outcome outcome{RunCleanup(static_cast<int>(args.size()), argv.data()), fake::state.output, L""};
+  for (auto& path : fake::state.removed) std::get<2>(outcome) += path.substr(path.rfind(L'\\') + 1) + L" ";
+  EXPECT_TRUE(!fake::state.heapBlocks && !fake::state.listings && !fake::state.snapshots);
+  EXPECT_EQ(fake::state.socketsStarted, fake::state.socketsStopped);
+  return outcome;
+}
+
+TEST(Core, FaultsAndTheirOutcomes) {
+  const auto vanish = [](const std::wstring& path) { return [path] { fake::Remove(path); }; };
+  const std::vector<std::wstring> fourItems = {L"/d", L"C:\\Users", L"D:\\b", L"/verbose"};
+  const std::wstring zedLogs = L"b.2.x.log d.4.x.log ", allLogs = zedLogs + L"c.3.x.log ";
+  const struct {
+    std::vector<std::wstring> args;
+    fake::Fault fault;
+    Outcome expected;
+  } rows[] = {
+      // In listing order, every profile before the system account's; long paths printed whole.
+      {{L"/d", L"C:\\w", L"/alllogs"}, {}, {0, L"", L"_TD2 _TD3 " + allLogs + L"s.5.x.log "}},
+      {{L"/verbose", L"/d", kDeep}, {},
+       {0, kStart + L"FOUND: " + kDeep + L"\\_TD9" + kStale + L"REMOVED: " + kDeep + L"\\_TD9\n" + kEnd, L"_TD9 "}},
+      // Unknown owner state keeps the item, a picture that breaks off before its end too.
+      {{L"/d", L"C:\\w"}, {.call = C::SnapshotOpen, .nth = 2, .code = 5}, {0, L"ERROR: System text 5.\n\n", L"_TD3 "}},
+      {{L"/verbose", L"/d", L"C:\\w"}, {.call = C::SnapshotFirst, .nth = 2, .code = 5},
+       {0, kStart + L"FOUND: C:\\w\\_TD1   This process is currently active and cannot be deleted.\n"
+               L"FOUND: C:\\w\\_TD2   \nERROR: System text 5.\n\nFOUND: C:\\w\\_TD3" + kStale +
+               L"REMOVED: C:\\w\\_TD3\n" + kEnd, L"_TD3 "}},
+      {{L"/d", L"C:\\w"}, {.call = C::SnapshotNext, .code = 5}, {0, L"ERROR: System text 5.\n\n", L"_TD2 _TD3 "}},
+      // Failed allocations and time texts: nothing partly run, nothing leaked.
+      {fourItems, {.call = C::HeapAllocate, .nth = 2, .fromThenOn = true}, {plat::kErrorNotEnoughMemory, L"", L""}},
+      {fourItems, {.call = C::HeapAllocate, .nth = 3, .code = 1455}, {1455, kEnd, L""}},
+      {fourItems, {.call = C::TimeOfDayText, .nth = 2, .code = 87}, {87, kEnd, L""}},
+      {fourItems, {.call = C::HeapAllocate, .nth = 4},
+       {0, kStart + L"FOUND: D:\\b\\_TD7" + kStale + L"REMOVED: D:\\b\\_TD7\n", L"_TD7 "}},
+      // A listing that fails part-way ends silently; the walk and /alllogs go on.
+      {{L"/d", L"C:\\w"}, {.call = C::ListNext, .nth = 4, .path = L"C:\\w"}, {0, L"", L"_TD2 "}},
+      {{L"/v", L"D:"}, {.call = C::ListNext, .nth = 3, .path = L"D:\\a"}, {0, L"", L"_TD5 _TD7 "}},
+      {{L"/userlog"}, {.call = C::ListNext, .nth = 3, .path = kZed}, {0, L"", L"b.2.x.log "}},
+      {{L"/alllogs"}, {.call = C::ListNext, .nth = 3, .path = L"C:\\Users"}, {0, L"", zedLogs + L"s.5.x.log "}},
+      // Gone between listing and removal: one error line, or passed over by the walk.
+      {{L"/d", L"C:\\w"}, {.call = C::AttributesAt, .path = L"C:\\w\\_TD2", .before = vanish(L"C:\\w\\_TD2")},
+       {0, L"ERROR: C:\\w\\_TD2 : System text 2.\n\n", L"_TD3 "}},
+      {{L"/v", L"D:"}, {.call = C::ListChild, .path = L"D:\\a", .before = vanish(L"D:\\a")}, {0, L"", L"_TD7 "}},
+      {{L"/userlog"}, {.call = C::ListFirst, .path = kZed, .before = vanish(kZed)},
+       {0, L"ERROR: " + kZed + L" : System text 2.\n\n", L""}},
+      // Known folders that cannot be resolved: Windows, profiles, system profile, roaming.
+      {{L"/v", L"D:\\b"}, {.call = C::KnownFolderPath, .code = 0x80070005u},
+       {0x80070005u, L"ERROR: System text 2147942405.\n\n", L""}},
+      {{L"/alllogs"}, {.call = C::KnownFolderPath, .code = 0x80004005u}, {2, L"ERROR: System text 2.\n\n", L""}},
+      {{L"/alllogs"}, {.call = C::KnownFolderPath, .nth = 2, .code = 1}, {2, L"ERROR: System text 2.\n\n", allLogs}},
+      {{L"/userlog"}, {.call = C::KnownFolderPath, .code = 0x80070002u},
+       {0, L"ERROR: System text 2147942402.\n\n", L""}},
+      {{L"/alllogs"}, {.call = C::ListFirst, .code = 5, .path = L"C:\\Users"}, {5, L"ERROR: System text 5.\n\n", L""}},
+      // Start-up failures: nothing runs.
+      {{L"/d", L"C:\\w"}, {.call = C::ComputerName, .code = 111}, {111, L"ERROR: System text 111.\n\n", L""}},
+      {{L"/d", L"C:\\w"}, {.call = C::SocketsStart, .code = 10091}, {10091, L"ERROR: System text 10091.\n\n", L""}},
+      // The catalogue misses the error prefix, an error text, a line.
+      {{L"/d", L"C:\\none"}, {.call = C::CatalogMessage, .path = std::to_wstring(MSG_ERROR_PREFIX)},
+       {0, L" C:\\none : System text 2.\n\n", L""}},
+      {{L"/d"}, {.call = C::CatalogMessage, .path = std::to_wstring(MSG_NO_DIRECTORY)},
+       {MSG_NO_DIRECTORY, L"ERROR: No message text exists for error code 0xC0020011.\n\n", L""}},
+      {{L"/list", L"/d", L"C:\\w"}, {.call = C::CatalogMessage, .fromThenOn = true, .path = std::to_wstring(MSG_FOUND)},
+       {0, L"No files were deleted.\n", L""}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Sweep(row.args, row.fault), row.expected) << testing::PrintToString(row.args);
+}
+
+}  // namespace
