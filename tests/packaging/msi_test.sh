@@ -6,7 +6,8 @@
 set -euo pipefail
 src="$1"; win="$2"; version="$3"
 work=$(mktemp -d /tmp/sweepdirs-msi-XXXXXX)
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" TMPDIR="$work/tmp"
+mkdir "$work/tmp"
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 build() { cmake -DVERSION="$1" -DSOURCE_DIR="$src" -DBINARY_DIR="$win" -DOUT_DIR="$work/$1" \

@@ -1,0 +1,480 @@
+#!/usr/bin/env python3
+"""End-to-end cases of sweepdirs: one table of cases, run against the POSIX
+binary (cases.py posix BINARY INTERPOSER [--sanitized]) or against the Windows
+build's sweepdirs.exe under Wine (cases.py wine WINDOWS_BUILD_DIR).
+
+A case names its arguments, the tree built for it, the exact output lines,
+the 32-bit run status, and what must be gone or must remain afterwards.
+Tokens in braces are filled in per build: {T} the case's tree as the command
+line names it, {dead} an id no process has, {live} a running KEL.EXE, {tid}
+the id of one of its threads, {host} this computer's name, {U} {O} {S} the
+LOGS folders of the current user, of another profile and of the system
+account, {NOTFOUND} and the like the system's texts for its error codes.
+Tree entries: "dir/", "file", "link->target" (inside the tree unless it
+begins with "/" or "."), "file!" a file that cannot be removed. An expected
+line with "*" is a pattern; out=None leaves the output unchecked. Options:
+sort (compare sorted lines), only ('posix' or 'wine'), nosan (not under the
+sanitizers), prelude (POSIX: shell run in the private mount namespace, "$@"
+the command), race (POSIX: when the preloaded interposer swaps), timeout,
+and posix=/wine= dictionaries that override the case's fields on that build.
+Adding a case is adding one C(...) line to CASES.
+"""
+import fnmatch, glob, os, pwd, shutil, socket, subprocess, sys, tempfile, time
+
+DEAD = 5000000
+USAGE = [
+    'sweepdirs [/userlog]|[/alllogs] [/v volume(s)] [/d dir(s)] [/list] [/verbose]',
+    '/v volume     Volume to search for removal of KEL generated directories. When',
+    '              specifying more than one volume separate them with spaces.',
+    '/userlog      Clean any KEL generated log files in current',
+    '              users Application Data\\KEL\\LOGS directory.',
+    '/alllogs      Cleans all users Application Data\\KEL\\LOGS directories.',
+    '              This option will require administrator privileges.',
+    '/list         List all files to be deleted. This option will not',
+    '              delete any files or folders.',
+    '/d dir(s)     Clean any KEL generated directories in the specified directory(s)',
+    '              where dir(s) are Windows or UNC paths to one or more directories.',
+    '              Paths need to be separated by a space i.e. /d path1 path2...',
+    '/verbose      Shows a trace of program\'s activity.',
+    '/XD dir(s)    Folders that the /v walks never enter, given like /d paths.',
+    '/SUMMARY      Ends with what the run removed, kept and failed, in numbers.',
+    '/JSON         Writes one JSON object a line (JSON Lines) instead of text.',
+]
+BAD, NODIR, NOVOL, ONLY, NOXD = 0xC0020001, 0xC0020011, 0xC0020010, 0xC002001B, 0xC002001E
+NONE = 'No files were deleted.'
+
+
+def E(text):  # an error line and the empty line after it
+    return ['ERROR: ' + text, '']
+
+
+def C(name, args, out=(), code=0, tree='', gone='', kept='', **more):
+    return dict(name=name, args=args, out=out, code=code, tree=tree, gone=gone, kept=kept, **more)
+
+
+def verdict(path, text):  # a FOUND line completed by its verdict
+    return 'FOUND: %s   %s' % (path, text)
+
+
+GONE, LIVE, HOST = 'This process is not active.', 'This process is currently active and cannot be deleted.', \
+    'Host name does not match.'
+LOGS = '{U}/app.{hdead}.x.log {U}/app.{hlive}.x.log {U}/notes.txt {U}/app.{hdead}.x.LOG'
+VICTIM = 'victim/precious.txt victim/_TD{dead}/inside.txt victim/app.{hdead}.x.log'
+RACE = VICTIM + ' hold/ w/_TD{dead}/top.txt w/_TD{dead}/sub/file.txt w/_TD{dead}/sub/deeper/file.txt'
+LONG = '/'.join('a-rather-long-directory-name-%d' % i for i in range(12))
+DEEP = '/'.join('directory-level-%d' % i for i in range(40))
+ARGS = ['/X', '/WITH BLANK', '/QUOTE"INSIDE', '/TRAILING\\', '/BLANK AND TRAILING\\', '/\\\\"', '/TÉST€😀']
+
+
+# Stale items that only a walk into /sys or /proc would meet: one on a mount
+# over a folder of /sys, one in the working folder of a process (seen as
+# /proc/<pid>/cwd); then sweepdirs runs. Only in a private mount namespace.
+def pseudo(sys_dir, command):
+    return ('mount -t tmpfs none %s/fs/cgroup && mkdir %s/fs/cgroup/_TD{dead} && {{ (cd out && exec sleep 60) & }} && '
+            '%s "$@"; r=$?; kill $!; exit $r') % (sys_dir, sys_dir, command)
+
+
+# The whole drive on POSIX: a private root with its own /proc, /sys and /dev.
+CHROOT = ('mount -t proc none root/proc && mount -t sysfs none root/sys && mount -t tmpfs none root/dev && '
+          'mkdir root/dev/_TD{dead} && cp --parents $(ldd "$1" | grep -o "/[^ ]*") root && cp "$1" root/sweepdirs && '
+          'shift && ' + pseudo('root/sys', 'chroot root /sweepdirs'))
+
+CASES = [
+    # The command line: usage, refusals, time lines, arguments passed whole.
+    C('usage-without-arguments', '', USAGE, 1),
+    C('usage-asked', '/?', USAGE, 1),
+    C('usage-verbose', '/verbose /?', USAGE, 1),
+    C('invalid-option', '/x', E('Invalid parameter detected: /x'), BAD),
+    C('invalid-option-upper-cased', '/lisx', E('Invalid parameter detected: /LISX'), BAD),
+    C('invalid-path-characters', '/d C:/temp', E('Invalid parameter detected: C:/temp'), BAD),
+    C('invalid-after-list', '/list /x', E('Invalid parameter detected: /x'), BAD),
+    C('invalid-verbose', '/verbose /x', E('Invalid parameter detected: /x'), BAD),
+    C('no-directory', '/d', E('No directory specified.'), NODIR),
+    C('no-volume', '/v /list', E('No volume specified.'), NOVOL),
+    C('only-list', '/list', E('Program cannot run with just the /list or /verbose option.'), ONLY),
+    C('only-verbose', '/verbose', E('Program cannot run with just the /list or /verbose option.'), ONLY),
+    *[C('argument-arrives-whole-%d' % i, [a], E('Invalid parameter detected: ' + a), BAD) for i, a in enumerate(ARGS)],
+    # /d: the verdicts, both work-area forms, the live KEL.EXE, list mode.
+    C('d-removes-exactly-the-stale', r'/d {T}\w',
+      tree='w/_TD{dead}_{host}_/sub/file.txt w/KEL_util0000{H8}_{host}/ w/#TD{dead}x/ w/_TD{live}_{host}_/ '
+           'w/KEL_util0000{L8}_{host}/ w/_TD{dead}_NOT{host}_/ w/_TD{dead} w/plain/_TD{dead}/',
+      gone='w/_TD{dead}_{host}_ w/KEL_util0000{H8}_{host} w/#TD{dead}x',
+      kept='w/_TD{live}_{host}_ w/KEL_util0000{L8}_{host} w/_TD{dead}_NOT{host}_ w/_TD{dead} w/plain/_TD{dead}'),
+    C('d-verbose-verdicts', r'/verbose /d {T}\a {T}\b {T}\c',
+      [verdict(r'{T}\a\_TD{dead}_{host}_', GONE), r'REMOVED: {T}\a\_TD{dead}_{host}_',
+       verdict(r'{T}\b\_TD{live}', LIVE), verdict(r'{T}\c\KEL_util0000{H8}_ELSEWHERE', HOST)],
+      tree='a/_TD{dead}_{host}_/inner/ b/_TD{live}/ c/KEL_util0000{H8}_ELSEWHERE/', gone='a/_TD{dead}_{host}_',
+      kept='b/_TD{live} c/KEL_util0000{H8}_ELSEWHERE'),
+    C('d-list', r'/list /d {T}\a {T}\b', [r'FOUND: {T}\a\_TD{dead}   ', NONE], tree='a/_TD{dead}/ b/_TD{live}/',
+      kept='a/_TD{dead}'),
+    C('d-list-verbose', r'/list /verbose /d {T}\a', [verdict(r'{T}\a\_TD{dead}', GONE), NONE],
+      tree='a/_TD{dead}/', kept='a/_TD{dead}'),
+    C('d-missing-folder-and-the-run-goes-on', r'/verbose /d {T}\missing {T}\b',
+      E(r'{T}\missing : {NOTFOUND}') + [verdict(r'{T}\b\_TD{dead}', GONE), r'REMOVED: {T}\b\_TD{dead}'],
+      tree='b/_TD{dead}/', gone='b/_TD{dead}'),
+    C('d-trailing-separator-kept', ['/verbose', '/d', '{T}\\a\\'],
+      [verdict(r'{T}\a\\_TD{dead}', GONE), r'REMOVED: {T}\a\\_TD{dead}'], tree='a/_TD{dead}/', gone='a/_TD{dead}'),
+    C('d-deep-stale-tree-goes-whole', r'/d {T}\w', tree=['w/_TD{dead}/' + DEEP + '/file.txt'], gone='w/_TD{dead}'),
+    C('d-thread-id-names-no-process', r'/d {T}\w', tree='w/_TD{tid}/f w/_TD{live}/f', gone='w/_TD{tid}',
+      kept='w/_TD{live}/f'),
+    C('utf8-output', r'/list /verbose /d {T}\wé€😀', [verdict(r'{T}\wé€😀\_TD{dead}_{host}_', GONE), NONE],
+      tree='wé€😀/_TD{dead}_{host}_/'),
+    # Removal: links where stale items are and inside them, locked entries, mounts, races, awkward trees.
+    C('links-where-stale-items-are', r'/d {T}\w /v {T}\v', tree=VICTIM + ' w/_TD{dead}->victim v/x/_TD{dead}->victim',
+      gone='w/_TD{dead} v/x/_TD{dead}', kept=VICTIM,
+      wine=dict(out=E(r'{T}\w\_TD{dead} : {NOTSUP}') + E(r'{T}\v\x\_TD{dead} : {NOTSUP}'), gone='',
+                kept=VICTIM + ' w/_TD{dead} v/x/_TD{dead}')),
+    C('links-inside-stale-areas', r'/d {T}\w', sort=True, kept=VICTIM + ' e',
+      tree=VICTIM + ' e/ w/_TD{dead}/a->e w/#TD{dead}/b->victim w/_TD{dead}_{host}_/c->victim/precious.txt '
+                    'w/KEL_util0000{H8}_{host}->e',
+      gone='w/_TD{dead} w/#TD{dead} w/_TD{dead}_{host}_ w/KEL_util0000{H8}_{host}',
+      wine=dict(out=E(r'{T}\w\_TD{dead}\a : {NOTSUP}') + E(r'{T}\w\#TD{dead}\b : {NOTSUP}') +
+                E(r'{T}\w\_TD{dead}_{host}_\c : {NOTSUP}') + E(r'{T}\w\KEL_util0000{H8}_{host} : {NOTSUP}'),
+                gone='', kept=VICTIM + ' e w/_TD{dead}/a w/#TD{dead}/b w/_TD{dead}_{host}_/c '
+                                       'w/KEL_util0000{H8}_{host}')),
+    C('removal-stops-at-a-locked-entry', r'/d {T}\w', E(r'{T}\w\_TD{dead}\sub\locked.txt : {LOCKED}'),
+      tree='w/_TD{dead}/sub/locked.txt!', kept='w/_TD{dead}/sub/locked.txt'),
+    C('mount-point-never-crossed', r'/d {T}\w', E(r'{T}\w\_TD{dead}\sub\mnt : {BUSY}'), only='posix',
+      tree=VICTIM + ' w/_TD{dead}/sub/mnt/ w/_TD{dead}/top.txt', kept=VICTIM + ' w/_TD{dead}/sub/mnt',
+      prelude='mount --bind victim w/_TD{dead}/sub/mnt && exec "$@"'),
+    *[C('race-' + m.replace('_TD{dead}', 'area').replace(':', '-'), r'/d {T}\w', None, tree=RACE, race=m, gone=g,
+        kept=VICTIM + ' hold/*', only='posix') for m, g in [
+        ('fstatat:_TD{dead}:1', 'w/_TD{dead}'), ('unlinkat:_TD{dead}:1', ''), ('openat:_TD{dead}:1', ''),
+        ('unlinkat:_TD{dead}:2', ''), ('unlinkat:sub:1', ''), ('openat:sub:1', ''), ('openat:deeper:1', ''),
+        ('unlinkat:file.txt:1', '')]],
+    C('awkward-names-and-depths', r'/d {T}\w', only='posix', gone='w/_TD{dead}', tree=[
+        'w/_TD{dead}/bad-\udcff\udcfe-utf8/x', 'w/_TD{dead}/new\nline/x', 'w/_TD{dead}/' + 'n' * 255 + '/x',
+        'w/_TD{dead}/long/' + ('d' * 200 + '/') * 22 + 'file', 'w/_TD{dead}/deep/' + 'd/' * 10000 + 'file']),
+    C('non-utf8-name-printed-byte-for-byte', r'/verbose /v {T}\w', only='posix',
+      out=[verdict('{T}\\w\\bad\udcff\\_TD{dead}', GONE), 'REMOVED: {T}\\w\\bad\udcff\\_TD{dead}'],
+      tree='w/bad\udcff/_TD{dead}/', gone='w/bad\udcff/_TD{dead}'),
+    C('hidden-process-table-keeps-every-item', r'/d {T}\w', E('{NOFILE}') + E('{NOFILE}'), only='posix', nosan=1,
+      tree='w/_TD{dead}/top.txt w/_TD{live}/keep/', kept='w/_TD{dead}/top.txt w/_TD{live}/keep',
+      prelude='mount -t tmpfs none /proc && exec "$@"'),
+    C('entries-coming-and-going-during-a-walk', r'/v {T}\w', None, only='posix',
+      tree=' '.join('w/a%d/_TD{dead}/sub/f' % i for i in range(50)) + ' w/_TD{live}/keep/', kept='w/_TD{live}/keep',
+      gone=' '.join('w/a%d/_TD{dead}' % i for i in range(50)),
+      prelude='(while :; do mkdir -p w/c/_TD{dead}; rm -rf w/c; done) & "$@"; r=$?; kill $!; exit $r'),
+    # /v: depth, spellings, missing paths and the run status, links, pseudo file systems, the whole drive.
+    C('v-removes-at-any-depth', r'/v {T}\t',
+      tree='t/a/b/_TD{dead}/#TD{dead}/ t/_TD{dead}_{host}_/x/ t/c/_TD{live}/ t/c/_TD{dead}_ELSEWHERE_/ t/d/keep.txt',
+      gone='t/a/b/_TD{dead} t/_TD{dead}_{host}_', kept='t/c/_TD{live} t/c/_TD{dead}_ELSEWHERE_ t/d/keep.txt'),
+    C('v-list-never-enters-stale-areas', r'/list /v {T}\t', sort=True,
+      out=[r'FOUND: {T}\t\a\b\_TD{dead}   ', r'FOUND: {T}\t\c\_TD{dead}   ', NONE],
+      tree='t/a/b/_TD{dead}/_TD{dead}0/ t/c/_TD{dead}/', kept='t/a/b/_TD{dead}/_TD{dead}0'),
+    C('v-long-paths-printed-whole', r'/verbose /v {T}\t', tree=['t/' + LONG + '/_TD{dead}/content/'],
+      out=[verdict(r'{T}\t\%s\_TD{dead}' % LONG.replace('/', '\\'), GONE),
+           r'REMOVED: {T}\t\%s\_TD{dead}' % LONG.replace('/', '\\')]),
+    C('v-typed-root', r'/list /v {T}\t', [r'FOUND: {T}\t\_TD{dead}   ', r'FOUND: {T}\t\s\_TD{dead}   ', NONE],
+      tree='t/_TD{dead}/ t/s/_TD{dead}/', sort=True),
+    C('v-typed-root-with-separator', ['/list', '/v', '{T}\\t\\'],
+      [r'FOUND: {T}\t\\_TD{dead}   ', r'FOUND: {T}\t\s\_TD{dead}   ', NONE], tree='t/_TD{dead}/ t/s/_TD{dead}/',
+      sort=True),
+    *[C('v-drive-%d' % i, '/list /v ' + a, [r'FOUND: %s\_TD{dead}   ' % a, r'FOUND: Y:\s\_TD{dead}   ', NONE],
+        tree='_TD{dead}/ s/_TD{dead}/', sort=True, only='wine') for i, a in enumerate(['Y', 'Y:', 'Y:\\'])],
+    C('v-missing', r'/list /v {T}\missing', E(r'{T}\missing : {NOTFOUND}'), 'NOTFOUND'),
+    C('v-missing-then-found', r'/v {T}\missing /v {T}\t', E(r'{T}\missing : {NOTFOUND}'), tree='t/'),
+    C('v-missing-then-d', r'/v {T}\missing /d {T}\t', E(r'{T}\missing : {NOTFOUND}'), 'NOTFOUND', tree='t/'),
+    C('v-empty-argument-first', ['/v', '', '{T}\\t'], E(' : {NOTFOUND}'), tree='t/'),
+    C('v-empty-argument-last', ['/v', '{T}\\t', ''], E(' : {NOTFOUND}'), 'NOTFOUND', tree='t/'),
+    C('v-link-cycles-end-other-links-walked', r'/list /v {T}\t', sort=True,
+      out=[r'FOUND: {T}\t\a\_TD{dead}   ', r'FOUND: {T}\t\out\_TD{dead}   ', NONE],
+      tree='t/a/_TD{dead}/ t/a/keep.txt elsewhere/_TD{dead}/ t/a/loop->t t/a/up->.. t/out->elsewhere',
+      kept='t/a/keep.txt'),
+    C('v-never-into-sys-or-proc', r'/list /v {T}\w', [r'FOUND: {T}\w\_TD{dead}   ', NONE], only='posix',
+      tree='w/ out/_TD{dead}/', timeout=20,
+      prelude='mount -t tmpfs none w && mkdir w/_TD{dead} && ln -s /sys w/sys && ln -s /proc w/proc && ' +
+              pseudo('/sys', '')),
+    C('v-link-graph-walked-once', r'/verbose /v {T}\g', only='posix', timeout=10,
+      out=[verdict(r'{T}\g\*\_TD{dead}', GONE), r'REMOVED: {T}\g\*\_TD{dead}'],
+      tree=['g/l22/_TD{dead}/'] + ['g/l%d/%s->g/l%d' % (i, x, i + 1) for i in range(22) for x in 'ab']),
+    C('v-whole-drive-exclusions', '/list /v C:', sort=True,
+      out=[r'FOUND: C:\walked\_TD{dead}   ', r'FOUND: C:\{WIN}x\_TD{dead}   ',
+           r'FOUND: C:\data\$RECYCLE.BIN\_TD{dead}   ', NONE],
+      tree='{C}/walked/_TD{dead}/ {C}/{WIN}/_TD{dead}/ {C}/{WIN}x/_TD{dead}/ {C}/$Recycle.Bin/_TD{dead}/ '
+           '{C}/data/$RECYCLE.BIN/_TD{dead}/',
+      posix=dict(prelude=CHROOT, extra=['root/proc/', 'root/sys/', 'root/dev/', 'out/_TD{dead}/'])),
+    # /XD: folders the walks never enter, matched by identity wherever /XD stands.
+    C('xd-by-path-and-through-links-met', r'/list /v {T}\t /XD {T}\t\data', [r'FOUND: {T}\t\a\_TD{dead}   ', NONE],
+      tree='t/a/_TD{dead}/ t/data/_TD{dead}/ t/in->t/data'),
+    C('xd-another-spelling-before-v', ['/list', '/xd', '{t}\\t\\data\\', '/v', '{T}\\t'],
+      [r'FOUND: {T}\t\a\_TD{dead}   ', NONE], tree='t/a/_TD{dead}/ t/data/_TD{dead}/'),
+    C('xd-given-as-a-link', r'/list /v {T}\t /XD {T}\lnk', [r'FOUND: {T}\t\a\_TD{dead}   ', NONE],
+      tree='t/a/_TD{dead}/ t/data/_TD{dead}/ lnk->t/data'),
+    C('xd-missing-path', r'/list /v {T}\t /XD {T}\nope', tree='t/_TD{dead}/',
+      out=E(r'{T}\nope : {NOFILE}') + [r'FOUND: {T}\t\_TD{dead}   ', NONE]),
+    C('xd-leaves-d-alone', r'/d {T}\t /XD {T}\t', tree='t/_TD{dead}/', gone='t/_TD{dead}'),
+    C('xd-without-path', r'/list /v {T} /XD', E('No folder to exclude specified.'), NOXD),
+    C('xd-without-path-before-option', r'/XD /list /v {T}', E('No folder to exclude specified.'), NOXD),
+    # Logs: the user's, every profile's, the system account's; never through a link.
+    C('userlog-removes-only-stale-logs', '/userlog', tree=LOGS + ' {U}/old.{hdead}.t.log/inner/',
+      gone='{U}/app.{hdead}.x.log {U}/old.{hdead}.t.log',
+      kept='{U}/app.{hlive}.x.log {U}/notes.txt {U}/app.{hdead}.x.LOG'),
+    C('userlog-list', '/list /userlog', [r'FOUND LOG: {U}\app.{hdead}.x.log   ', NONE], tree=LOGS,
+      kept='{U}/app.{hdead}.x.log'),
+    C('userlog-verbose', '/verbose /userlog', tree=LOGS, sort=True,
+      out=[r'FOUND LOG: {U}\app.{hdead}.x.log   ' + GONE, r'REMOVED: {U}\app.{hdead}.x.log',
+           r'FOUND LOG: {U}\app.{hlive}.x.log   ' + LIVE]),
+    C('userlog-missing-folder', '/list /userlog', E(r'The path {U} cannot be found.') + [NONE]),
+    C('alllogs-profiles-then-system', '/list /alllogs', tree='{O}/app.{hdead}.x.log {S}/app.{hdead}.x.log',
+      out=[r'FOUND LOG: {O}\app.{hdead}.x.log   ', r'FOUND LOG: {S}\app.{hdead}.x.log   ', NONE]),
+    C('alllogs-and-userlog-remove', '/userlog /alllogs',
+      tree=' '.join('{%s}/app.{hdead}.x.log {%s}/app.{hlive}.x.log' % (p, p) for p in 'UOS'),
+      gone=' '.join('{%s}/app.{hdead}.x.log' % p for p in 'UOS'),
+      kept=' '.join('{%s}/app.{hlive}.x.log' % p for p in 'UOS')),
+    C('alllogs-without-logs-folders', '/alllogs'),
+    C('alllogs-kel-folder-a-link', '/verbose /alllogs',
+      E(r'{O} : {LOOP}') + [r'FOUND LOG: {S}\app.{hdead}.x.log   ' + GONE, r'REMOVED: {S}\app.{hdead}.x.log'],
+      tree='{O}/..->k k/LOGS/app.{hdead}.x.log {S}/app.{hdead}.x.log', kept='k/LOGS/app.{hdead}.x.log'),
+    C('userlog-kel-folder-a-link', '/userlog', E(r'{U} : {LOOP}'), tree='{U}/..->k k/LOGS/app.{hdead}.x.log',
+      kept='k/LOGS/app.{hdead}.x.log'),
+    C('userlog-logs-folder-a-link', '/userlog', E(r'{U} : {LOOP}'), tree=VICTIM + ' {U}->victim', kept=VICTIM),
+    C('userlog-linked-log-file', '/userlog', tree=VICTIM + ' {U}/app.{hdead}.x.log->victim', kept=VICTIM,
+      gone='{U}/app.{hdead}.x.log',
+      wine=dict(out=E(r'{U}\app.{hdead}.x.log : {NOTSUP}'), gone='', kept=VICTIM + ' {U}/app.{hdead}.x.log')),
+]
+
+# A KEL.EXE with a second thread: a copy of the Python interpreter under that name.
+KEL = ('import os, threading, time\nt = threading.Thread(target=time.sleep, args=(1e6,), daemon=True)\nt.start()\n'
+       'print(os.getpid(), t.native_id, flush=True)\ntime.sleep(1e6)')
+DEVNULL, LOGS_PATH = subprocess.DEVNULL, '/AppData/Roaming/KEL/LOGS'
+
+
+def windows_form(path, drive='C:'):
+    return drive + path.replace('/', '\\')
+
+
+class Posix:
+    """The native binary, each run in a private mount namespace whose /home and root's home are folders of the run."""
+    name, eol, kel = 'posix', '\n', None
+
+    def start(self, base, binary, interposer, sanitized):
+        self.base, self.binary, self.interposer, self.sanitized = base, binary, interposer, sanitized
+        self.home, errno = pwd.getpwuid(0).pw_dir, __import__('errno')
+        for d in ('home', 'root'):
+            os.mkdir(os.path.join(base, d))
+        self.codes = dict(NOTFOUND=errno.ENOENT, NOFILE=errno.ENOENT, LOOP=errno.ELOOP, LOCKED=errno.EPERM,
+                          BUSY=errno.EBUSY, NOTSUP=errno.ENOTSUP)
+        self.texts = {k: os.strerror(v) for k, v in self.codes.items()}
+        user, tree = (base + '/root' + LOGS_PATH, windows_form(self.home + LOGS_PATH)), base + '/t'
+        other = '/home/other' + LOGS_PATH
+        self.places = dict(U=user, S=user, O=(base + other, windows_form(other)),
+                           T=(tree, windows_form(tree)), t=(tree, windows_form(tree, 'c:')), C=('root', 'C:'),
+                           WIN=('var/lib/kel', r'var\lib\kel'))
+        shutil.copy(os.path.realpath(sys.executable), base + '/KEL.EXE')
+        self.kel = subprocess.Popen([base + '/KEL.EXE', '-c', KEL], stdin=DEVNULL, stdout=subprocess.PIPE)
+        self.live, self.tid = map(int, self.kel.stdout.readline().split())
+
+    def run(self, args, case, out):
+        env, prelude = dict(os.environ, LC_ALL='C.UTF-8'), case.get('prelude', 'exec "$@"')
+        if 'race' in case:
+            env.update(SWEEPDIRS_TEST_RACE=case['race'], SWEEPDIRS_TEST_VICTIM=self.base + '/t/victim',
+                       SWEEPDIRS_TEST_HOLD=self.base + '/t/hold', ASAN_OPTIONS='verify_asan_link_order=0')
+            prelude = 'exec env LD_PRELOAD=%s "$@"' % self.interposer
+        script = 'mount --bind {0}/home /home && mount --bind {0}/root {1} && cd {0}/t && {2}'.format(
+            self.base, self.home, prelude)
+        command = ['unshare', '-m', '--propagation', 'private', 'sh', '-c', script, 'sh', self.binary, *args]
+        return subprocess.run(command, stdin=DEVNULL, stdout=out, stderr=out, env=env,
+                              timeout=case.get('timeout', 300)).returncode
+
+    def exit(self, status):  # the 8-bit mapping of the run status
+        return status if status in (0, 1) else 2 if status > 0xC0020000 else 3
+
+    def lock(self, path, on=True):
+        subprocess.run(['chattr', '+i' if on else '-i', path], check=True)
+
+    def close(self):
+        if self.kel:
+            self.kel.kill()
+            self.kel.wait()
+
+
+class Wine:
+    """sweepdirs.exe in one temporary prefix served by one wineserver; outputs go to files, never pipes."""
+    name, eol, kel, env = 'wine', '\r\n', None, None
+
+    def start(self, base, windows):
+        self.base, self.exe, helpers = base, windows + '/sweepdirs.exe', windows + '/helpers/'
+        self.launch, root = helpers + 'launch.exe', base + '/wine'
+        self.prefix, drive = root + '/prefix', root + '/prefix/drive_c'
+        for d in ('prefix', 'home', 'tmp'):
+            os.makedirs(root + '/' + d)
+        self.env = {k: v for k, v in os.environ.items() if not k.startswith(('WINE', 'DISPLAY', 'WAYLAND'))}
+        self.env.update(WINEPREFIX=self.prefix, WINEDEBUG='-all', HOME=root + '/home', TMPDIR=root + '/tmp',
+                        WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d', LC_ALL='C.UTF-8')
+        self.call('wineserver', '-p')
+        self.call('wineboot', '-i')
+        self.codes = dict(NOTFOUND=3, NOFILE=2, LOOP=1920, LOCKED=5, NOTSUP=50)
+        texts = self.call('wine', helpers + 'winfacts.exe', *map(str, self.codes.values())).split('\0')
+        self.texts = {k: text.strip() for k, text in zip(self.codes, texts)}
+        os.symlink(base + '/t', self.prefix + '/dosdevices/y:')
+        me, tree = [u for u in os.listdir(drive + '/users') if u != 'Public'][0], base + '/t'
+        system = '/windows/system32/config/systemprofile' + LOGS_PATH
+        self.places = dict(U=(drive + '/users/' + me + LOGS_PATH, windows_form('/users/' + me + LOGS_PATH)),
+                           O=(drive + '/users/other' + LOGS_PATH, windows_form('/Users/other' + LOGS_PATH)),
+                           S=(drive + system, windows_form(system)), C=(drive, 'C:'), WIN=('windows', 'windows'),
+                           T=(tree, windows_form(tree, 'Z:')), t=(tree, windows_form(tree, 'z:')))
+        with open(root + '/kel', 'w') as f:  # KEL.EXE prints its process and thread ids once it runs
+            self.kel = subprocess.Popen(['wine', helpers + 'KEL.EXE'], stdin=DEVNULL, stdout=f, stderr=DEVNULL,
+                                        env=self.env)
+        for _ in range(6000):
+            ids = open(root + '/kel').read()
+            if ids.endswith('\n'):
+                break
+            time.sleep(0.01)
+        self.live, self.tid = map(int, ids.split())
+
+    def call(self, *argv):
+        with tempfile.TemporaryFile(dir=self.base) as f:
+            subprocess.run(argv, stdin=DEVNULL, stdout=f, stderr=DEVNULL, env=self.env, check=True, timeout=300)
+            f.seek(0)
+            return f.read().decode()
+
+    def run(self, args, case, out):
+        subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=DEVNULL,
+                       env=self.env, timeout=case.get('timeout', 300))
+        out.seek(0)
+        text = out.read()
+        at = text.rfind(b'\0')  # the launcher ends the output with a NUL and the exit code
+        if at < 0:
+            return None
+        out.seek(0)
+        out.truncate()
+        out.write(text[:at])
+        return int(text[at + 1:])
+
+    def exit(self, status):
+        return status
+
+    def lock(self, path, on=True):  # a read-only file cannot be deleted on Windows
+        os.chmod(path, 0o444 if on else 0o644)
+
+    def close(self):
+        if self.kel:
+            self.kel.kill()
+            self.kel.wait()
+        if self.env:
+            self.call('wineserver', '-k')
+            self.call('wineserver', '-w')
+
+
+def make(entry, target, tree, made, locked):
+    """Creates one tree entry, one level at a time (paths may be far longer than the system allows in one call)."""
+    entry, _, link = entry.partition('->')
+    path = os.path.normpath(os.path.join(tree, entry.rstrip('!')))
+    parts, fd = path.split('/')[1:], os.open('/', os.O_RDONLY)
+    try:
+        for i, name in enumerate(parts):
+            here, leaf = '/' + '/'.join(parts[:i + 1]), i == len(parts) - 1 and not entry.endswith('/')
+            try:
+                if leaf and link:
+                    os.symlink(link if link[0] in '/.' else os.path.join(tree, link), name, dir_fd=fd)
+                elif leaf:
+                    with open(os.open(name, os.O_CREAT | os.O_EXCL | os.O_WRONLY, 0o644, dir_fd=fd), 'w') as f:
+                        f.write('data\n')
+                else:
+                    os.mkdir(name, dir_fd=fd)
+                # What is made outside the tree is removed afterwards.
+                if not any((here + '/').startswith(m + '/') for m in [tree] + made):
+                    made.append(here)
+            except FileExistsError:
+                pass
+            if leaf:
+                break
+            next_fd = os.open(name, os.O_RDONLY | os.O_DIRECTORY, dir_fd=fd)
+            os.close(fd)
+            fd = next_fd
+    finally:
+        os.close(fd)
+    if entry.endswith('!'):
+        target.lock(path)
+        locked.append(path)
+
+
+def run_case(target, case):
+    case = {**case, **case.get(target.name, {})}
+    for key in 'args', 'tree', 'gone', 'kept':  # a text holds words, a list the items themselves
+        case[key] = case[key].split() if isinstance(case[key], str) else case[key]
+    tokens = dict(dead=DEAD, hdead='%x' % DEAD, H8='%08X' % DEAD, live=target.live, hlive='%x' % target.live,
+                  L8='%08X' % target.live, tid=target.tid, host=socket.gethostname().split('.')[0].upper()[:15])
+    tree, shown = {**tokens, **{k: v[0] for k, v in target.places.items()}}, {**tokens, **target.texts}
+    shown.update({k: v[1] for k, v in target.places.items()})
+    made, locked, fails = [], [], []
+    os.mkdir(tree['T'])
+    try:
+        for entry in case['tree'] + case.get('extra', []):
+            make(entry.format(**tree), target, tree['T'], made, locked)
+        case['prelude'] = case.get('prelude', 'exec "$@"').format(**tree)
+        if 'race' in case:
+            case['race'] = case['race'].format(**tree)
+        args = [a.format(**shown) for a in case['args']]
+        with tempfile.TemporaryFile(dir=target.base) as out:
+            code = target.run(args, case, out)
+            out.seek(0)
+            text = out.read().decode('utf-8', 'surrogateescape')
+        want = case['code'] if isinstance(case['code'], int) else target.codes[case['code']]
+        if code != target.exit(want):
+            fails.append('exit code %s, expected %s' % (code, target.exit(want)))
+        rest = text.replace(target.eol, '')
+        if '\r' in rest or '\n' in rest or (text and not text.endswith(target.eol)):
+            fails.append('line ends')
+        lines = text.split(target.eol)[:-1]
+        if '/verbose' in (a.lower() for a in args):
+            if lines[:1] and fnmatch.fnmatchcase(lines[0], 'STARTED AT TIME: ?*') and \
+                    fnmatch.fnmatchcase(lines[-1], 'FINISHED AT TIME: ?*'):
+                lines = lines[1:-1]
+            else:
+                fails.append('no STARTED and FINISHED lines')
+        if case['out'] is not None:
+            expected = [line.format(**shown) for line in case['out']]
+            if case.get('sort'):
+                lines, expected = sorted(lines), sorted(expected)
+            if len(lines) != len(expected) or not all(
+                    a == e or '*' in e and fnmatch.fnmatchcase(a, e) for a, e in zip(lines, expected)):
+                fails.append('output\n  ' + '\n  '.join(map(repr, lines)) + '\nexpected\n  ' +
+                             '\n  '.join(map(repr, expected)))
+        for p in case['gone']:
+            if os.path.lexists(os.path.join(tree['T'], p.format(**tree))):
+                fails.append('still there: ' + p)
+        for p in case['kept']:
+            p = os.path.join(tree['T'], p.format(**tree))
+            if not (os.path.lexists(p) or glob.glob(p)):
+                fails.append('gone: ' + p)
+    except Exception as error:  # a failure to stage or run is the case's failure
+        fails.append(repr(error))
+    finally:
+        for path in locked:
+            target.lock(path, False)
+        subprocess.run(['rm', '-rf', tree['T'], *made])
+    return fails
+
+
+def main(argv):
+    if argv[1:2] == ['list']:
+        return print('\n'.join(c['name'] for c in CASES if c.get('only') != 'wine'))
+    only = [argv[i + 1] for i, a in enumerate(argv) if a == '--case']
+    base = tempfile.mkdtemp(prefix='sweepdirs-e2e-')
+    failed = 0
+    try:
+        target = Wine() if argv[1] == 'wine' else Posix()
+        try:
+            if argv[1] == 'wine':
+                target.start(base, os.path.abspath(argv[2]))
+            else:
+                target.start(base, *map(os.path.abspath, argv[2:4]), '--sanitized' in argv)
+            for case in CASES:
+                if case.get('only', target.name) != target.name or only and case['name'] not in only or \
+                        case.get('nosan') and getattr(target, 'sanitized', False):
+                    continue
+                fails = run_case(target, case)
+                failed += bool(fails)
+                print(('FAIL ' if fails else 'ok   ') + case['name'] + ''.join('\n  ' + f for f in fails), flush=True)
+        finally:
+            target.close()
+    finally:
+        subprocess.run(['rm', '-rf', base])
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv))
