@@ -17,9 +17,12 @@ sort (compare sorted lines), only ('posix' or 'wine'), nosan (not under the
 sanitizers), prelude (POSIX: shell run in the private mount namespace, "$@"
 the command), race (POSIX: when the preloaded interposer swaps), timeout,
 and posix=/wine= dictionaries that override the case's fields on that build.
+json= expects JSON Lines: one event a line, each matching the next dict given
+(only the keys given; "*" any value; path_raw the path's own bytes). pty=
+(POSIX) runs with standard error on a terminal whose screen must hold that text.
 Adding a case is adding one C(...) line to CASES.
 """
-import fnmatch, glob, os, pwd, shutil, socket, subprocess, sys, tempfile, time
+import fnmatch, glob, json, os, pwd, shlex, shutil, socket, subprocess, sys, tempfile, time
 
 DEAD = 5000000
 USAGE = [
@@ -232,6 +235,43 @@ CASES = [
     C('userlog-linked-log-file', '/userlog', tree=VICTIM + ' {U}/app.{hdead}.x.log->victim', kept=VICTIM,
       gone='{U}/app.{hdead}.x.log',
       wine=dict(out=E(r'{U}\app.{hdead}.x.log : {NOTSUP}'), gone='', kept=VICTIM + ' {U}/app.{hdead}.x.log')),
+    # What a run did: /SUMMARY, /JSON, progress.
+    C('summary-list', r'/summary /list /d {T}\w /userlog',
+      [r'FOUND: {T}\w\_TD{dead}   ', r'FOUND LOG: {U}\app.{hdead}.x.log   ', NONE,
+       'Would remove 1 work area and 1 log file: 302 files and folders, 1.5 KB.',
+       'Kept 1 (owner running), 1 (another computer), 0 (owner unknown). Failed 0.'],
+      tree=['w/_TD{dead}/f%d' % i for i in range(300)] + ['w/_TD{live}/', 'w/_TD{dead}_ELSE_/', '{U}/app.{hdead}.x.log']),
+    C('summary-removed-and-failed', r'/summary /d {T}\w', sort=True, tree='w/_TD{dead}/a w/#TD{dead}x/ w/_TD{dead}_{host}_/s/x!',
+      out=E(r'{T}\w\_TD{dead}_{host}_\s\x : {LOCKED}') + [
+          'Removed 2 work areas and 0 log files: 3 files and folders, 5 B.',
+          'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 1.'],
+      gone='w/_TD{dead} w/#TD{dead}x', kept='w/_TD{dead}_{host}_/s/x'),
+    C('summary-not-after-a-refusal', '/summary /x', E('Invalid parameter detected: /x'), BAD),
+    C('json-every-event', r'/verbose /d {T}\w {T}\nope /json', out=None, gone='w/_TD{dead}',
+      tree='w/_TD{dead}/a w/_TD{live}/ w/_TD{dead}_ELSE_/ w/_TD{dead}_{host}_/s/x!', json=[
+          dict(event='start', list_only=False, host='{host}', time='*', started_at='*'),
+          dict(event='item', kind='work_area', path=r'{T}\w\_TD{dead}', owner_pid='{dead}', host=None,
+               verdict='stale', action='removed', entries=2, bytes=5),
+          dict(event='item', path=r'{T}\w\_TD{live}', verdict='running', action='kept', entries=None),
+          dict(event='item', path=r'{T}\w\_TD{dead}_ELSE_', host='ELSE', verdict='other_host', action='kept'),
+          dict(event='item', path=r'{T}\w\_TD{dead}_{host}_', verdict='stale', action='failed', entries=3,
+               error=dict(code='{#LOCKED}', message='{LOCKED}', path=r'{T}\w\_TD{dead}_{host}_\s\x')),
+          dict(event='error', code='{#NOTFOUND}', message='{NOTFOUND}', path=r'{T}\nope'),
+          dict(event='summary', list_only=False, work_areas=1, logs=0, entries=2, bytes=5, failed=1,
+               kept=dict(running=1, other_host=1, owner_unknown=0), status=0, finished_at='*')],
+      sort_events=True),
+    C('json-list-a-log', '/json /list /userlog', out=None, tree='{U}/app.{hdead}.x.log', json=[
+        dict(event='start', list_only=True),
+        dict(event='item', kind='log', path=r'{U}\app.{hdead}.x.log', owner_pid='{dead}', host=None,
+             action='would_remove', entries=1, bytes=5),
+        dict(event='summary', logs=1, status=0, exit_code=0)]),
+    C('json-refused-wherever-it-stands', '/x /json', code=BAD, out=None, json=[
+        dict(event='error', code=BAD, message='Invalid parameter detected: /x'), dict(event='summary', status=BAD)]),
+    C('json-name-that-is-no-utf8', r'/json /list /v {T}\w', only='posix', out=None, tree='w/b\udcff/_TD{dead}/', json=[
+        dict(event='start'), dict(event='item', path='{T}\\w\\b\ufffd\\_TD{dead}', path_raw='{T}\\w\\b\udcff\\_TD{dead}'),
+        dict(event='summary', work_areas=1)]),
+    C('progress-on-a-terminal-only', r'/list /v {T}\w', [r'FOUND: {T}\w\b\_TD{dead}   ', NONE], only='posix',
+      tree='w/a/ w/b/_TD{dead}/', pty='Walked 1 folders, found 0 stale, freed 0 B  '),
 ]
 
 # A KEL.EXE with a second thread: a copy of the Python interpreter under that name.
@@ -271,6 +311,9 @@ class Posix:
             env.update(SWEEPDIRS_TEST_RACE=case['race'], SWEEPDIRS_TEST_VICTIM=self.base + '/t/victim',
                        SWEEPDIRS_TEST_HOLD=self.base + '/t/hold', ASAN_OPTIONS='verify_asan_link_order=0')
             prelude = 'exec env LD_PRELOAD=%s "$@"' % self.interposer
+        if 'pty' in case:  # standard error on a terminal, standard output into a file
+            command = shlex.quote(' '.join(map(shlex.quote, [self.binary, *args])) + ' >%s/stdout' % self.base)
+            prelude = 'script -qec {0} {1}/screen >/dev/null; r=$?; cat {1}/stdout; exit $r'.format(command, self.base)
         script = 'mount --bind {0}/home /home && mount --bind {0}/root {1} && cd {0}/t && {2}'.format(
             self.base, self.home, prelude)
         command = ['unshare', '-m', '--propagation', 'private', 'sh', '-c', script, 'sh', self.binary, *args]
@@ -391,6 +434,28 @@ def make(entry, target, tree, made, locked):
         locked.append(path)
 
 
+def fill(value, shown):
+    """The expected events with the build's tokens filled in: '{#X}' is the code of X, '{dead}' a number."""
+    if isinstance(value, (dict, list)):
+        return {k: fill(v, shown) for k, v in value.items()} if isinstance(value, dict) else [fill(v, shown) for v in value]
+    if isinstance(value, str) and value.startswith('{#'):
+        return shown[value[1:-1]]
+    return shown[value[1:-1]] if value in ('{dead}', '{live}') else value.format(**shown) if isinstance(value, str) else value
+
+
+def matches(event, want):
+    for key, value in want.items():
+        if key == 'path_raw':
+            ok = bytes.fromhex(event.get('path_bytes', '')).decode('utf-8', 'surrogateescape') == value
+        elif isinstance(value, dict):
+            ok = isinstance(event.get(key), dict) and matches(event[key], value)
+        else:
+            ok = key in event and (value == '*' or event[key] == value)
+        if not ok:
+            return False
+    return True
+
+
 def run_case(target, case):
     case = {**case, **case.get(target.name, {})}
     for key in 'args', 'tree', 'gone', 'kept':  # a text holds words, a list the items themselves
@@ -399,6 +464,7 @@ def run_case(target, case):
                   L8='%08X' % target.live, tid=target.tid, host=socket.gethostname().split('.')[0].upper()[:15])
     tree, shown = {**tokens, **{k: v[0] for k, v in target.places.items()}}, {**tokens, **target.texts}
     shown.update({k: v[1] for k, v in target.places.items()})
+    shown.update({'#' + k: v for k, v in target.codes.items()})
     made, locked, fails = [], [], []
     os.mkdir(tree['T'])
     try:
@@ -419,7 +485,7 @@ def run_case(target, case):
         if '\r' in rest or '\n' in rest or (text and not text.endswith(target.eol)):
             fails.append('line ends')
         lines = text.split(target.eol)[:-1]
-        if '/verbose' in (a.lower() for a in args):
+        if '/verbose' in (a.lower() for a in args) and 'json' not in case:
             if lines[:1] and fnmatch.fnmatchcase(lines[0], 'STARTED AT TIME: ?*') and \
                     fnmatch.fnmatchcase(lines[-1], 'FINISHED AT TIME: ?*'):
                 lines = lines[1:-1]
@@ -433,6 +499,18 @@ def run_case(target, case):
                     a == e or '*' in e and fnmatch.fnmatchcase(a, e) for a, e in zip(lines, expected)):
                 fails.append('output\n  ' + '\n  '.join(map(repr, lines)) + '\nexpected\n  ' +
                              '\n  '.join(map(repr, expected)))
+        if 'json' in case:
+            events, expected = [json.loads(line) for line in lines], fill(case['json'], shown)
+            if case.get('sort_events'):  # the listing's order: items matched in any order
+                items = [e for e in events if e['event'] == 'item']
+                events = [e for e in events if e['event'] != 'item']
+                events[1:1] = [next((e for e in items if matches(e, w)), {}) for w in expected if w['event'] == 'item']
+            if len(events) != len(expected) or not all(matches(e, w) for e, w in zip(events, expected)):
+                fails.append('events\n  ' + '\n  '.join(map(repr, events)))
+        if 'pty' in case:
+            screen = open(target.base + '/screen', encoding='utf-8', errors='surrogateescape', newline='').read()
+            if case['pty'] not in screen or '\r' + ' ' * 40 not in screen:  # drawn, then erased
+                fails.append('screen %r' % screen)
         for p in case['gone']:
             if os.path.lexists(os.path.join(tree['T'], p.format(**tree))):
                 fails.append('still there: ' + p)
