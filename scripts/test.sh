@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: unit, contract and end-to-end tests
-# of the POSIX build, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the end-to-end tests of the Windows build under Wine, and a bounded run of
-# every fuzz target, and the benchmark's quick correctness run.
+# Builds everything and runs every test: the unit and end-to-end tests of the
+# POSIX build, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the end-to-end tests of the Windows build under Wine, the packages, a
+# bounded run of every fuzz target, and the benchmark's quick correctness run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -10,6 +10,11 @@ need_packages cmake ninja-build g++ python3 rapidjson-dev libgtest-dev googletes
   rpm wixl msitools python3-yaml systemd
 
 ./scripts/check_layers.sh
+# The tests stay within 0.40 of the code, in lines.
+test_lines=$(git ls-files tests | xargs cat | wc -l)
+code_lines=$(git ls-files src cmake | xargs cat | wc -l)
+awk -v t="$test_lines" -v c="$code_lines" 'BEGIN { printf "tests %d lines, code %d: %.2f\n", t, c, t / c; exit !(t <= 0.40 * c) }' \
+  || { echo "the tests exceed 0.40 of the code"; exit 1; }
 
 jobs=$(nproc)
 cmake --preset windows >/dev/null
