@@ -374,7 +374,7 @@ class Wine:
             return f.read().decode()
 
     def run(self, args, case, out):
-        subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=DEVNULL,
+        subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=out,
                        env=self.env, timeout=case.get('timeout', 300))
         out.seek(0)
         text = out.read()
