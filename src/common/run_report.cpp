@@ -131,6 +131,16 @@ void TimeField(JsonWriter& json, const wchar_t* key) {
   }
 }
 
+void TextField(JsonWriter& json, const wchar_t* key, const wchar_t* value) {
+  json.Key(key);
+  json.String(value);
+}
+
+void CountField(JsonWriter& json, const wchar_t* key, uint64_t value) {
+  json.Key(key);
+  json.Uint64(value);
+}
+
 const wchar_t* const kVerdicts[] = {L"stale", L"running", L"other_host", L"owner_unknown"};
 const wchar_t* const kActions[] = {L"removed", L"would_remove", L"kept", L"failed"};
 
@@ -138,10 +148,8 @@ void WriteItemEvent(ItemVerdict verdict, ItemAction action, uint64_t entries, ui
   JsonBuffer buffer;
   JsonWriter json(buffer);
   json.StartObject();
-  json.Key(L"event");
-  json.String(L"item");
-  json.Key(L"kind");
-  json.String(Current.kind == WorkAreaItem ? L"work_area" : L"log");
+  TextField(json, L"event", L"item");
+  TextField(json, L"kind", Current.kind == WorkAreaItem ? L"work_area" : L"log");
   PathField(json, L"path", Current.path);
   json.Key(L"owner_pid");
   json.Int(Current.ownerId);
@@ -150,10 +158,8 @@ void WriteItemEvent(ItemVerdict verdict, ItemAction action, uint64_t entries, ui
     Text(json, Current.host);
   else
     json.Null();
-  json.Key(L"verdict");
-  json.String(kVerdicts[verdict]);
-  json.Key(L"action");
-  json.String(kActions[action]);
+  TextField(json, L"verdict", kVerdicts[verdict]);
+  TextField(json, L"action", kActions[action]);
   const bool measured = verdict == VerdictStale;
   json.Key(L"entries");
   measured ? json.Uint64(entries) : json.Null();
@@ -234,29 +240,20 @@ void WriteSummaryEvent(uint32_t status) {
   JsonBuffer buffer;
   JsonWriter json(buffer);
   json.StartObject();
-  json.Key(L"event");
-  json.String(L"summary");
+  TextField(json, L"event", L"summary");
   json.Key(L"list_only");
   json.Bool(DeleteEnabled == 0);
-  json.Key(L"work_areas");
-  json.Uint64(Counts.workAreas);
-  json.Key(L"logs");
-  json.Uint64(Counts.logs);
-  json.Key(L"entries");
-  json.Uint64(Counts.entries);
-  json.Key(L"bytes");
-  json.Uint64(Counts.bytes);
+  CountField(json, L"work_areas", Counts.workAreas);
+  CountField(json, L"logs", Counts.logs);
+  CountField(json, L"entries", Counts.entries);
+  CountField(json, L"bytes", Counts.bytes);
   json.Key(L"kept");
   json.StartObject();
-  json.Key(L"running");
-  json.Uint64(Counts.running);
-  json.Key(L"other_host");
-  json.Uint64(Counts.otherHost);
-  json.Key(L"owner_unknown");
-  json.Uint64(Counts.ownerUnknown);
+  CountField(json, L"running", Counts.running);
+  CountField(json, L"other_host", Counts.otherHost);
+  CountField(json, L"owner_unknown", Counts.ownerUnknown);
   json.EndObject();
-  json.Key(L"failed");
-  json.Uint64(Counts.failed);
+  CountField(json, L"failed", Counts.failed);
   json.Key(L"status");
   json.Uint(status);
   json.Key(L"exit_code");
@@ -347,8 +344,7 @@ bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path) 
   JsonBuffer buffer;
   JsonWriter json(buffer);
   json.StartObject();
-  json.Key(L"event");
-  json.String(L"error");
+  TextField(json, L"event", L"error");
   json.Key(L"code");
   json.Uint(code);
   json.Key(L"message");
@@ -369,12 +365,9 @@ void WriteStartEvent() {
   JsonBuffer buffer;
   JsonWriter json(buffer);
   json.StartObject();
-  json.Key(L"event");
-  json.String(L"start");
-  json.Key(L"version");
-  json.String(L"" SWEEPDIRS_VERSION_TEXT);
-  json.Key(L"host");
-  json.String(HostName);
+  TextField(json, L"event", L"start");
+  TextField(json, L"version", L"" SWEEPDIRS_VERSION_TEXT);
+  TextField(json, L"host", HostName);
   json.Key(L"time");
   std::wstring now;
   if (plat::LocalTimestamp(now))

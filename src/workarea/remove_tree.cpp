@@ -15,30 +15,38 @@ uint32_t Failed(const std::wstring& path) {
   return code;
 }
 
-// Removes every entry of the non-empty directory `name`, then the directory.
-uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
-  plat::DirEntry entry;
-  plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
-  if (!listing) return Failed(path);
-  // The children's paths are built in the same buffer and taken off again.
+// Calls `visit` for every entry of the directory `listing` lists but "."
+// and "..", with the entry's path in `path` (one buffer for the whole
+// depth: taken off again), until one returns nonzero; closes the listing.
+template <typename Visit>
+uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstring& path, Visit visit) {
   const size_t length = path.size();
+  uint32_t code = 0;
   do {
     if (IsDotEntry(entry.name)) continue;
     path.resize(length);
     path += L'\\';
     path.append(entry.name, entry.nameLength);
-    // The listing says what each entry is; no call per entry to ask again.
-    // Should an entry change kind meanwhile, the removal call for the kind
-    // listed refuses it, and that failure is reported.
-    if (uint32_t code = RemoveEntry(listing, entry.name, entry.attributes, path)) {
-      // Reported where it happened; this directory and the rest stay.
-      path.resize(length);
-      plat::ListClose(listing);
-      return code;
-    }
-  } while (plat::ListNext(listing, entry));
+    code = visit(listing, entry);
+  } while (code == 0 && plat::ListNext(listing, entry));
   path.resize(length);
   plat::ListClose(listing);
+  return code;
+}
+
+// Removes every entry of the non-empty directory `name`, then the directory.
+uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+  plat::DirEntry entry;
+  plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
+  if (!listing) return Failed(path);
+  // The listing says what each entry is; no call per entry to ask again.
+  // Should an entry change kind meanwhile, the removal call for the kind
+  // listed refuses it, and that failure is reported. A failure is reported
+  // where it happened; this directory and the rest stay.
+  const uint32_t code = VisitEntries(listing, entry, path, [&](plat::Listing* folder, const plat::DirEntry& item) {
+    return RemoveEntry(folder, item.name, item.attributes, path);
+  });
+  if (code != 0) return code;
   if (plat::RemoveEmptyDirectoryAt(parent, name, path)) return 0;
   return Failed(path);
 }
@@ -71,16 +79,10 @@ void Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, st
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
   if (!listing) return;
-  const size_t length = path.size();
-  do {
-    if (IsDotEntry(entry.name)) continue;
-    path.resize(length);
-    path += L'\\';
-    path.append(entry.name, entry.nameLength);
-    Measure(listing, entry.name, entry.attributes, path, entries, bytes);
-  } while (plat::ListNext(listing, entry));
-  path.resize(length);
-  plat::ListClose(listing);
+  VisitEntries(listing, entry, path, [&](plat::Listing* folder, const plat::DirEntry& item) {
+    Measure(folder, item.name, item.attributes, path, entries, bytes);
+    return 0u;
+  });
 }
 
 }  // namespace
