@@ -197,13 +197,12 @@ std::wstring Grouped(uint64_t value) {
   return out;
 }
 
-// Bytes below 1 KB as a whole number; from KB on with one decimal, 1 KB = 1024 B.
+// One decimal in the largest unit that keeps the number below 1024, 1 KB = 1024 B.
 std::wstring Size(uint64_t bytes) {
-  static const wchar_t* const kUnits[] = {L"KB", L"MB", L"GB", L"TB"};
-  if (bytes < 1024) return std::to_wstring(bytes) + L" B";
-  double value = static_cast<double>(bytes) / 1024.0;
+  static const wchar_t* const kUnits[] = {L"B", L"KB", L"MB", L"GB", L"TB"};
+  double value = static_cast<double>(bytes);
   size_t unit = 0;
-  while (value >= 1023.95 && unit + 1 < 4) {
+  while (value >= 1023.95 && unit + 1 < 5) {
     value /= 1024.0;
     ++unit;
   }

@@ -243,7 +243,7 @@ CASES = [
       tree=['w/_TD{dead}/f%d' % i for i in range(300)] + ['w/_TD{live}/', 'w/_TD{dead}_ELSE_/', '{U}/app.{hdead}.x.log']),
     C('summary-removed-and-failed', r'/summary /d {T}\w', sort=True, tree='w/_TD{dead}/a w/#TD{dead}x/ w/_TD{dead}_{host}_/s/x!',
       out=E(r'{T}\w\_TD{dead}_{host}_\s\x : {LOCKED}') + [
-          'Removed 2 work areas and 0 log files: 3 files and folders, 5 B.',
+          'Removed 2 work areas and 0 log files: 3 files and folders, 5.0 B.',
           'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 1.'],
       gone='w/_TD{dead} w/#TD{dead}x', kept='w/_TD{dead}_{host}_/s/x'),
     C('summary-not-after-a-refusal', '/summary /x', E('Invalid parameter detected: /x'), BAD),
@@ -271,7 +271,7 @@ CASES = [
         dict(event='start'), dict(event='item', path='{T}\\w\\b\ufffd\\_TD{dead}', path_raw='{T}\\w\\b\udcff\\_TD{dead}'),
         dict(event='summary', work_areas=1)]),
     C('progress-on-a-terminal-only', r'/list /v {T}\w', [r'FOUND: {T}\w\b\_TD{dead}   ', NONE], only='posix',
-      tree='w/a/ w/b/_TD{dead}/', pty='Walked 1 folders, found 0 stale, freed 0 B  '),
+      tree='w/a/ w/b/_TD{dead}/', pty='Walked 1 folders, found 0 stale, freed 0.0 B  '),
 ]
 
 # A KEL.EXE with a second thread: a copy of the Python interpreter under that name.
