@@ -30,7 +30,9 @@ void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
   if (baseLength >= folder.size()) baseLength = folder.rfind(L'\\');
   plat::DirEntry entry;
   plat::Listing* listing =
-      plat::ListFirstNoLinksBelow(folder.substr(0, baseLength), folder.substr(baseLength + 1), entry);
+      baseLength == std::wstring::npos
+          ? plat::ListFirst(folder + L"\\*", entry)
+          : plat::ListFirstNoLinksBelow(folder.substr(0, baseLength), folder.substr(baseLength + 1), entry);
   if (!listing) {
     ReportError(plat::LastErrorCode(), folder.c_str());
     return;
