@@ -92,13 +92,15 @@ uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& pa
 }
 
 void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+  // What the entry is, asked once for measuring and removing it.
+  const uint32_t attributes = plat::AttributesAt(parent, name, path);
   uint64_t entries = 0, bytes = 0;
-  if (ItemOpen()) Measure(parent, name, plat::AttributesAt(parent, name, path), path, entries, bytes);
+  if (ItemOpen()) Measure(parent, name, attributes, path, entries, bytes);
   if (DeleteEnabled == 0) {
     EndItem(VerdictStale, ActionWouldRemove, entries, bytes);
     return;
   }
-  const uint32_t code = RemoveTree(parent, name, path);
+  const uint32_t code = RemoveEntry(parent, name, attributes, path);
   // The trace follows every attempt, a failed one too.
   if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, path.c_str(), nullptr, false);
   EndItem(VerdictStale, code == 0 ? ActionRemoved : ActionFailed, entries, bytes);

@@ -97,6 +97,12 @@ constexpr size_t kDirentNameOffset = 19;
 
 int FdOf(Listing* listing) { return listing->fd; }
 
+bool IdentityOf(const struct stat& st, FileIdentity& identity) {
+  identity.volume = static_cast<uint64_t>(st.st_dev);
+  identity.file = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
 // A link's bits: the directory bit tells where it leads.
 uint32_t LinkAttributes(int dirFd, const char* path) {
   struct stat target;
@@ -262,9 +268,7 @@ uint32_t FileAttributes(const std::wstring& path) {
 bool ListingIdentity(Listing* listing, FileIdentity& identity) {
   struct stat st;
   if (fstat(FdOf(listing), &st) != 0) return Fail(errno);
-  identity.volume = static_cast<uint64_t>(st.st_dev);
-  identity.file = static_cast<uint64_t>(st.st_ino);
-  return true;
+  return IdentityOf(st, identity);
 }
 
 uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring&) {
@@ -278,9 +282,7 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
   struct stat st;
   if (stat(posix::NativePath(path).c_str(), &st) != 0) return Fail(errno);
   if (!S_ISDIR(st.st_mode)) return Fail(ENOTDIR);
-  identity.volume = static_cast<uint64_t>(st.st_dev);
-  identity.file = static_cast<uint64_t>(st.st_ino);
-  return true;
+  return IdentityOf(st, identity);
 }
 
 bool OnPseudoFileSystem(Listing* listing) {
@@ -295,9 +297,7 @@ bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileI
   struct stat st;
   if (fstatat(FdOf(parent), NativeName(name).c_str(), &st, 0) != 0) return Fail(errno);
   if (!S_ISDIR(st.st_mode)) return Fail(ENOTDIR);
-  identity.volume = static_cast<uint64_t>(st.st_dev);
-  identity.file = static_cast<uint64_t>(st.st_ino);
-  return true;
+  return IdentityOf(st, identity);
 }
 
 Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry) {

@@ -49,6 +49,18 @@ bool HomeFolder(uid_t user, std::string& home, uint32_t& code) {
   }
 }
 
+// The home of `user` in Windows form followed by `below`; 0 or the code.
+uint32_t HomePath(uid_t user, const wchar_t* below, std::wstring& path) {
+  std::string home;
+  uint32_t code = 0;
+  if (!HomeFolder(user, home, code)) {
+    posix::RecordError(static_cast<int>(code));
+    return code;
+  }
+  path = posix::WindowsFormPath(home) + below;
+  return 0;
+}
+
 }  // namespace
 
 namespace posix {
@@ -72,28 +84,12 @@ uint32_t LastErrorCode() { return g_lastError; }
 
 uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path) {
   switch (folder) {
-    case KnownFolder::RoamingAppData: {
-      std::string home;
-      uint32_t code = 0;
-      if (!HomeFolder(getuid(), home, code)) {
-        posix::RecordError(static_cast<int>(code));
-        return code;
-      }
-      path = posix::WindowsFormPath(home) + L"\\AppData\\Roaming";
-      return 0;
-    }
-    case KnownFolder::SystemProfile: {
+    case KnownFolder::RoamingAppData:
+      return HomePath(getuid(), L"\\AppData\\Roaming", path);
+    case KnownFolder::SystemProfile:
       // The system account is root: its home, where a KEL process run from
       // cron or a systemd unit writes.
-      std::string home;
-      uint32_t code = 0;
-      if (!HomeFolder(0, home, code)) {
-        posix::RecordError(static_cast<int>(code));
-        return code;
-      }
-      path = posix::WindowsFormPath(home);
-      return 0;
-    }
+      return HomePath(0, L"", path);
     case KnownFolder::UserProfiles:
       path = L"C:\\home";
       return 0;

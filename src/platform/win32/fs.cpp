@@ -385,7 +385,10 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
     SetLastError(ERROR_DIRECTORY);
     known = false;
   }
-  known = known && IdentityOf(directory, identity);
+  if (known) {
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  }
   CloseKeepingCode(directory);
   return known;
 }
