@@ -1,8 +1,10 @@
 // Message formatting and the program's output forms.
 #include "common/catalog.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <deque>
 #include <string>
 
 #include "common/run_report.h"
@@ -11,12 +13,20 @@
 wchar_t ErrorPrefix[30] = {};
 const wchar_t* const ProgramName = L"sweepdirs";
 
+struct OutputSegment {
+  std::wstring text;
+  std::atomic<bool> complete{false};
+  bool own = false;  // written by the program's thread, which may still add to it
+};
+
 namespace {
 
-void Write(const std::wstring& text) {
-  ProgressErase();
-  plat::WriteText(text.data(), text.size());
-}
+// Where this thread's lines go while it works for the program's thread.
+thread_local OutputSegment* Capture = nullptr;
+// The segments not yet written out, in output order; program thread only.
+std::deque<OutputSegment*> Pending;
+
+void Write(const std::wstring& text) { WriteOutput(text); }
 
 void PrintMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
   std::wstring text;
@@ -38,6 +48,49 @@ std::wstring ErrorText(uint32_t code, const wchar_t* insert) {
 }
 
 }  // namespace
+
+void WriteOutput(const std::wstring& text) {
+  if (Capture) {
+    Capture->text += text;
+    return;
+  }
+  if (!Pending.empty()) {
+    // Behind lines still being written: kept until they are out.
+    if (!Pending.back()->own) {
+      auto* segment = new OutputSegment;
+      segment->own = true;
+      segment->complete.store(true, std::memory_order_relaxed);
+      Pending.push_back(segment);
+    }
+    Pending.back()->text += text;
+    return;
+  }
+  ProgressErase();
+  plat::WriteText(text.data(), text.size());
+}
+
+OutputSegment* ReserveOutput() {
+  auto* segment = new OutputSegment;
+  Pending.push_back(segment);
+  return segment;
+}
+
+void CaptureOutput(OutputSegment* segment) { Capture = segment; }
+
+void CompleteOutput(OutputSegment* segment) { segment->complete.store(true, std::memory_order_release); }
+
+bool WriteCompletedOutput() {
+  while (!Pending.empty() && Pending.front()->complete.load(std::memory_order_acquire)) {
+    OutputSegment* segment = Pending.front();
+    Pending.pop_front();
+    if (!segment->text.empty()) {
+      ProgressErase();
+      plat::WriteText(segment->text.data(), segment->text.size());
+    }
+    delete segment;
+  }
+  return Pending.empty();
+}
 
 void LoadErrorPrefix() {
   std::wstring text;
@@ -85,6 +138,6 @@ void PrintUsage() {
   for (uint32_t id = MSG_USAGE_FIRST; id <= MSG_USAGE_LAST; ++id)
     PrintMessage(id, ProgramName, nullptr, false);
   // The options added since, one line each.
-  static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON};
+  static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON, MSG_USAGE_THREADS};
   for (uint32_t id : kLaterOptions) PrintMessage(id, nullptr, nullptr, false);
 }

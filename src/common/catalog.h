@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "sweepdirs.h"  // message ids, generated from res/sweepdirs.mc
 
@@ -30,3 +31,20 @@ void ReportError(uint32_t code, const wchar_t* path);
 
 // Prints the 13 usage lines, then one line for each option added since.
 void PrintUsage();
+
+// Writes `text` to standard output through the one output path: in order
+// behind lines other threads are still writing, if any.
+void WriteOutput(const std::wstring& text);
+
+// ---- lines written by other threads, in order ----
+struct OutputSegment;
+// On the program's thread: keeps a place, behind everything written so
+// far, for the lines another thread will write.
+OutputSegment* ReserveOutput();
+// On another thread: its lines go into `segment` from now on (null: none).
+void CaptureOutput(OutputSegment* segment);
+// On that thread: `segment` holds all its lines.
+void CompleteOutput(OutputSegment* segment);
+// On the program's thread: writes out the complete segments at the front;
+// true when nothing is held back any more.
+bool WriteCompletedOutput();

@@ -5,8 +5,10 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <atomic>
 #include <cwchar>
 #include <type_traits>
+#include <utility>
 
 #include "common/catalog.h"
 #include "common/run_state.h"
@@ -24,7 +26,9 @@ using WideEncoding =
 using JsonBuffer = rapidjson::GenericStringBuffer<WideEncoding>;
 using JsonWriter = rapidjson::Writer<JsonBuffer, WideEncoding, WideEncoding>;
 
-struct Item {
+}  // namespace
+
+struct OpenItem {
   bool open = false;
   ItemKind kind = WorkAreaItem;
   std::wstring path;
@@ -37,13 +41,24 @@ struct Item {
   bool errorHasPath = false;
   std::wstring errorPath;
 };
-Item Current;
 
+namespace {
+
+// The item being judged or removed on this thread.
+thread_local OpenItem Current;
+
+// Counted by whichever thread ends an item.
 struct Tally {
-  uint64_t workAreas = 0, logs = 0, entries = 0, bytes = 0;
-  uint64_t running = 0, otherHost = 0, ownerUnknown = 0, failed = 0;
+  std::atomic<uint64_t> workAreas{0}, logs{0}, entries{0}, bytes{0};
+  std::atomic<uint64_t> running{0}, otherHost{0}, ownerUnknown{0}, failed{0};
 };
 Tally Counts;
+
+void ClearCounts() {
+  for (std::atomic<uint64_t>* count : {&Counts.workAreas, &Counts.logs, &Counts.entries, &Counts.bytes,
+                                       &Counts.running, &Counts.otherHost, &Counts.ownerUnknown, &Counts.failed})
+    count->store(0);
+}
 
 struct Progress {
   bool checked = false;
@@ -53,9 +68,19 @@ struct Progress {
   size_t shownLength = 0;
   bool drawn = false;
   uint64_t lastDrawn = 0;
-  uint64_t folders = 0, stale = 0, freed = 0;
+  uint64_t folders = 0;
+  std::atomic<uint64_t> stale{0}, freed{0};  // counted by whichever thread ends an item
 };
 Progress Line;
+
+void ClearProgress() {
+  Line.checked = Line.active = Line.shown = Line.drawn = false;
+  Line.columns = 0;
+  Line.shownLength = 0;
+  Line.lastDrawn = Line.folders = 0;
+  Line.stale.store(0);
+  Line.freed.store(0);
+}
 
 bool ProgressActive() {
   if (!Line.checked) {
@@ -118,10 +143,9 @@ void PathField(JsonWriter& json, const wchar_t* key, const std::wstring& path) {
 }
 
 void Emit(const JsonBuffer& buffer) {
-  ProgressErase();
   std::wstring line(buffer.GetString());  // JSON text holds no NUL: \u0000 stands for one
   line += L'\n';
-  plat::WriteText(line.data(), line.size());
+  WriteOutput(line);
 }
 
 void TimeField(JsonWriter& json, const wchar_t* key) {
@@ -292,6 +316,19 @@ void DrawProgress(const std::wstring& folder) {
 
 bool ItemOpen() { return Current.open; }
 
+OpenItem* DetachItem() {
+  if (!Current.open) return nullptr;
+  auto* item = new OpenItem(std::move(Current));
+  Current = OpenItem();
+  return item;
+}
+
+void AttachItem(OpenItem* item) {
+  if (!item) return;
+  Current = std::move(*item);
+  delete item;
+}
+
 void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int32_t ownerId, const wchar_t* host,
                size_t hostLength) {
   if (!Accounting()) return;
@@ -392,9 +429,9 @@ void WriteRunSummary(uint32_t status, bool ran) {
 
 void ResetRunReport() {
   OutputFlags = 0;
-  Current = Item();
-  Counts = Tally();
-  Line = Progress();
+  Current = OpenItem();
+  ClearCounts();
+  ClearProgress();
 }
 
 void ProgressFolder(const std::wstring& path) {

@@ -28,6 +28,13 @@ bool ItemOpen();
 void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int32_t ownerId,
                const wchar_t* host, size_t hostLength);
 
+// The open item, handed to another thread that ends it there (null when
+// none is open); this thread then has none.
+struct OpenItem;
+OpenItem* DetachItem();
+// Makes `item` this thread's open item (nothing for null) and releases it.
+void AttachItem(OpenItem* item);
+
 // Closes the open item: counts it and, with /JSON, writes its event.
 // `entries` and `bytes` are what a stale item held.
 void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes);

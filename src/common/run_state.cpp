@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 uint32_t RunFlags = 0;
+uint32_t WalkThreads = 0;
 uint32_t DeleteEnabled = 1;
 wchar_t* TimeText = nullptr;
 int TimeTextLength = 0;

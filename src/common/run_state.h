@@ -9,6 +9,8 @@ inline constexpr uint32_t VerboseFlag = 0x10;  // set by /VERBOSE
 
 extern uint32_t RunFlags;
 extern uint32_t DeleteEnabled;
+// The threads a /v walk runs on, from /MT:n; 0 until one is given.
+extern uint32_t WalkThreads;
 extern wchar_t* TimeText;     // process heap; the time of day as last formatted
 extern int TimeTextLength;    // characters of TimeText, terminator included
 

@@ -46,6 +46,20 @@ bool HoldsInvalidPathCharacter(const wchar_t* argument) {
   return std::wcspbrk(argument, InvalidPathCharacters) != nullptr;
 }
 
+bool IsThreadsOption(const wchar_t* argument) {
+  return argument[1] != L'\0' && (argument[1] & ~0x20) == L'M' && (argument[2] & ~0x20) == L'T' && argument[3] == L':';
+}
+
+// The n of /MT:n: one or two decimal digits, 1 to 64; 0 when it is none.
+uint32_t ThreadCount(const wchar_t* digits) {
+  uint32_t value = 0;
+  size_t count = 0;
+  for (; digits[count] >= L'0' && digits[count] <= L'9' && count < 3; ++count)
+    value = value * 10 + static_cast<uint32_t>(digits[count] - L'0');
+  if (count == 0 || count > 2 || digits[count] != L'\0' || value < 1 || value > 64) return 0;
+  return value;
+}
+
 }  // namespace
 
 void FreeActionList(ActionItem*& head) {
@@ -60,6 +74,7 @@ void FreeActionList(ActionItem*& head) {
 void ResetCommandLineState() {
   RunFlags = 0;
   DeleteEnabled = 1;
+  WalkThreads = 0;
   FreeTimeText();
   ActionCount = 0;
   LastActionItem = nullptr;
@@ -76,6 +91,13 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
       return 1;
     }
     if (argument[0] != L'/') return Refuse(head, MSG_INVALID_PARAMETER, argument);
+
+    if (IsThreadsOption(argument)) {
+      WalkThreads = ThreadCount(argument + 4);
+      if (WalkThreads == 0) return Refuse(head, MSG_INVALID_THREADS, argument);
+      ++index;
+      continue;
+    }
 
     if (length == 2) {
       const wchar_t option = static_cast<wchar_t>(argument[1] & ~0x20);

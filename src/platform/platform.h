@@ -51,6 +51,7 @@ struct DirEntry {
   const wchar_t* name = nullptr;
   size_t nameLength = 0;
   uint32_t attributes = 0;
+  uint64_t listedId = 0;  // the entry's file number as the listing gives it; 0 where none
 };
 
 struct Listing;  // opaque, one open enumeration
@@ -59,7 +60,8 @@ struct Listing;  // opaque, one open enumeration
 // delivers its first entry. "." and ".." are delivered like other entries
 // where the file system has them. Returns null on failure (LastErrorCode()).
 Listing* ListFirst(const std::wstring& pattern, DirEntry& entry);
-// Delivers the next entry; false at the end or on any failure.
+// Delivers the next entry; false at the end or on any failure. Past the
+// end a listing keeps only its handle: its buffer is given back.
 bool ListNext(Listing* listing, DirEntry& entry);
 // Closes a listing opened by ListFirst.
 void ListClose(Listing* listing);
@@ -107,9 +109,11 @@ uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& pa
 // no component of `below` may be one: that fails with kErrorLinkRefused.
 Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry);
 
-// Opens the listing of the subdirectory `name`, following a link as
-// ListFirst does, and delivers its first entry.
-Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring& path, DirEntry& entry);
+// Opens the listing of the subdirectory `child` (an entry as `parent`
+// delivered it, name and listed id), following a link as ListFirst does,
+// and delivers its first entry. Any thread may open children of one listing
+// at once, while another reads it.
+Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring& path, DirEntry& entry);
 // Opens the listing of the subdirectory `name` for emptying it: never
 // through a link (that fails), never onto another file system (that fails
 // too), and only when what was opened is what stood there.
@@ -220,5 +224,30 @@ bool ProgressTerminal(uint32_t& columns);
 void WriteProgress(const wchar_t* text, size_t length);
 // Milliseconds from an arbitrary start, never going back.
 uint64_t MonotonicMilliseconds();
+
+// ---- threads ----
+// Every call above may be made from any thread; the last error code is
+// each thread's own. Output (WriteText, WriteProgress) is for one thread.
+
+// The processors this process may run on; at least 1.
+uint32_t ProcessorCount();
+
+struct Thread;  // opaque, one started thread
+// Runs `body(argument)` on a new thread with room for deep recursion. Null
+// when no thread could be started.
+Thread* ThreadStart(void (*body)(void*), void* argument);
+// Waits until the thread's body has returned, and releases it.
+void ThreadJoin(Thread* thread);
+
+struct Gate;  // opaque: a lock, and one condition its holders wait on
+// Null on failure.
+Gate* GateCreate();
+void GateDestroy(Gate* gate);
+void GateEnter(Gate* gate);
+void GateLeave(Gate* gate);
+// Waits, the gate left meanwhile, until woken; holds it again on return.
+void GateWait(Gate* gate);
+// Wakes every thread waiting on the gate.
+void GateWakeAll(Gate* gate);
 
 }  // namespace plat

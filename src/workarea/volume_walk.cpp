@@ -1,6 +1,7 @@
 // The /v walk: every directory below a volume or path, depth first, past
 // the excluded folders, never into a pseudo file system, and through a link
 // into a directory at most once.
+#include <algorithm>
 #include <cwchar>
 #include <set>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "common/catalog.h"
 #include "common/run_report.h"
 #include "common/run_state.h"
+#include "workarea/walk_rules.h"
 #include "workarea/workarea.h"
 
 ExcludedFolder ExcludedFolderTable[3] = {
@@ -50,22 +52,6 @@ bool MatchesRootSuffix(const std::wstring& child, const wchar_t* suffix, size_t 
   return child.size() == length + 1 && plat::CompareNoCase(child.c_str() + 1, suffix, length) == 0;
 }
 
-bool IsExcluded(const std::wstring& child) {
-  for (const ExcludedFolder& folder : ExcludedFolderTable) {
-    if (folder.kind == ExcludeEnd) break;
-    if (folder.kind == ExcludeKnownFolder) {
-      if (child.size() == folder.length &&
-          plat::CompareNoCase(child.c_str(), folder.resolvedPath.c_str(), folder.length) == 0)
-        return true;
-    } else if (MatchesRootSuffix(child, folder.suffix, folder.length)) {
-      return true;
-    }
-  }
-  for (const wchar_t* const* suffix = plat::PlatformRootExclusions(); *suffix; ++suffix)
-    if (MatchesRootSuffix(child, *suffix, std::wcslen(*suffix))) return true;
-  return false;
-}
-
 // True when a link leading to `target` leads back to a directory on the
 // current path. An unknown identity counts as a cycle, so that a walk can
 // never run away round a loop it cannot see.
@@ -86,7 +72,7 @@ bool LeadsToAncestor(const plat::FileIdentity& target) {
 // at the top, and below as the first `parentLength` characters of `path`.
 void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstring* typed, size_t parentLength,
                  std::wstring& path) {
-  Ancestors.push_back({listing, false, {}});
+  PushAncestor(listing);
   ProgressFolder(path);
   const size_t stem = path.size();
   do {
@@ -103,21 +89,13 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     // Identities are only looked up for links, and for every directory
     // where /XD named folders: a walk without either costs nothing more.
     plat::FileIdentity identity;
-    bool identityKnown = false;
-    if (entry.attributes & plat::kAttrReparsePoint) {
-      // A link whose target cannot be known is passed over like a cycle.
-      if (!plat::IdentityAt(listing, name, path, identity) || LeadsToAncestor(identity)) continue;
-      if (!LinkTargets.insert(KeyOf(identity)).second) continue;
-      identityKnown = true;
-    }
-    if (!ChosenExclusions.empty()) {
-      if (!identityKnown) identityKnown = plat::IdentityAt(listing, name, path, identity);
-      if (identityKnown && ChosenExclusions.count(KeyOf(identity))) continue;
-    }
+    const bool link = entry.attributes & plat::kAttrReparsePoint;
+    if (link && !LinkMayBeFollowed(listing, name, path, identity)) continue;
+    if (IsChosenExclusion(listing, name, path, link, identity)) continue;
     // Depth first, before the next entry of this level. A subdirectory that
     // cannot be listed, or lies on a pseudo file system, is passed over silently.
     plat::DirEntry first;
-    if (plat::Listing* sub = plat::ListChild(listing, name, path, first)) {
+    if (plat::Listing* sub = plat::ListChild(listing, entry, path, first)) {
       if (!plat::OnPseudoFileSystem(sub)) {
         const size_t childLength = path.size();
         if (path.back() != L'\\') path += L'\\';
@@ -127,10 +105,57 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     }
   } while (plat::ListNext(listing, entry));
   path.resize(stem);
-  Ancestors.pop_back();
+  PopAncestor();
 }
 
 }  // namespace
+
+bool IsExcluded(const std::wstring& child) {
+  for (const ExcludedFolder& folder : ExcludedFolderTable) {
+    if (folder.kind == ExcludeEnd) break;
+    if (folder.kind == ExcludeKnownFolder) {
+      if (child.size() == folder.length &&
+          plat::CompareNoCase(child.c_str(), folder.resolvedPath.c_str(), folder.length) == 0)
+        return true;
+    } else if (MatchesRootSuffix(child, folder.suffix, folder.length)) {
+      return true;
+    }
+  }
+  for (const wchar_t* const* suffix = plat::PlatformRootExclusions(); *suffix; ++suffix)
+    if (MatchesRootSuffix(child, *suffix, std::wcslen(*suffix))) return true;
+  return false;
+}
+
+size_t ExclusionReach() {
+  size_t reach = 0;
+  for (const ExcludedFolder& folder : ExcludedFolderTable) {
+    if (folder.kind == ExcludeEnd) break;
+    reach = std::max<size_t>(reach, folder.kind == ExcludeKnownFolder ? folder.length : folder.length + 1);
+  }
+  for (const wchar_t* const* suffix = plat::PlatformRootExclusions(); *suffix; ++suffix)
+    reach = std::max(reach, std::wcslen(*suffix) + 1);
+  return reach;
+}
+
+bool AnyChosenExclusion() { return !ChosenExclusions.empty(); }
+
+bool IsChosenExclusion(plat::Listing* listing, const wchar_t* name, const std::wstring& path, bool known,
+                       const plat::FileIdentity& identity) {
+  if (ChosenExclusions.empty()) return false;
+  plat::FileIdentity found = identity;
+  if (!known && !plat::IdentityAt(listing, name, path, found)) return false;
+  return ChosenExclusions.count(KeyOf(found)) != 0;
+}
+
+void PushAncestor(plat::Listing* listing) { Ancestors.push_back({listing, false, {}}); }
+void PopAncestor() { Ancestors.pop_back(); }
+
+bool LinkMayBeFollowed(plat::Listing* listing, const wchar_t* name, const std::wstring& path,
+                       plat::FileIdentity& identity) {
+  // A link whose target cannot be known is passed over like a cycle.
+  if (!plat::IdentityAt(listing, name, path, identity) || LeadsToAncestor(identity)) return false;
+  return LinkTargets.insert(KeyOf(identity)).second;
+}
 
 uint32_t WalkVolume(const std::wstring& path) {
   // An empty argument names no volume; it must not become a walk of a drive.
@@ -141,7 +166,9 @@ uint32_t WalkVolume(const std::wstring& path) {
   if (!listing) return plat::LastErrorCode();
   std::wstring buffer = base;
   LinkTargets.clear();
-  WalkListing(listing, entry, &path, 0, buffer);
+  // As many threads as processors, up to 8, unless /MT said otherwise.
+  const uint32_t threads = WalkThreads ? WalkThreads : std::min<uint32_t>(plat::ProcessorCount(), 8);
+  if (threads <= 1 || !WalkShared(listing, entry, path, buffer, threads)) WalkListing(listing, entry, &path, 0, buffer);
   LinkTargets.clear();
   plat::ListClose(listing);
   return 0;

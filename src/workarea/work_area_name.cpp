@@ -6,6 +6,7 @@
 #include "common/catalog.h"
 #include "common/run_report.h"
 #include "common/run_state.h"
+#include "workarea/walk_rules.h"
 #include "workarea/workarea.h"
 
 namespace {
@@ -29,6 +30,10 @@ bool HostMatches(std::wstring host) {
 
 }  // namespace
 
+bool LooksLikeWorkArea(const wchar_t* name, size_t length) {
+  return length >= 4 && (IsFormA(name, length) || IsFormB(name, length));
+}
+
 int32_t ReadProcessId(const wchar_t* text, int base) {
   long value = std::wcstol(text, nullptr, base);
   if (value > INT32_MAX) return INT32_MAX;
@@ -38,9 +43,8 @@ int32_t ReadProcessId(const wchar_t* text, int base) {
 
 int IsStaleWorkArea(const wchar_t* name, std::wstring_view parentText) {
   const size_t length = std::wcslen(name);
-  if (length < 4) return 0;
+  if (!LooksLikeWorkArea(name, length)) return 0;
   const bool formA = IsFormA(name, length);
-  if (!formA && !IsFormB(name, length)) return 0;
 
   // The parent's text is made only when a line names it.
   const bool reporting = RunFlags & ReportFlag;

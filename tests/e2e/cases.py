@@ -43,8 +43,9 @@ USAGE = [
     '/XD dir(s)    Folders that the /v walks never enter, given like /d paths.',
     '/SUMMARY      Ends with what the run removed, kept and failed, in numbers.',
     '/JSON         Writes one JSON object a line (JSON Lines) instead of text.',
+    '/MT:n         Walks /v volumes with n threads, 1 to 64 (default: cores, max 8).',
 ]
-BAD, NODIR, NOVOL, ONLY, NOXD = 0xC0020001, 0xC0020011, 0xC0020010, 0xC002001B, 0xC002001E
+BAD, NODIR, NOVOL, ONLY, NOXD, THREADS = 0xC0020001, 0xC0020011, 0xC0020010, 0xC002001B, 0xC002001E, 0xC002002D
 NONE = 'No files were deleted.'
 
 
@@ -208,6 +209,12 @@ CASES = [
     C('xd-missing-path', r'/list /v {T}\t /XD {T}\nope', tree='t/_TD{dead}/',
       out=E(r'{T}\nope : {NOFILE}') + [r'FOUND: {T}\t\_TD{dead}   ', NONE]),
     C('xd-leaves-d-alone', r'/d {T}\t /XD {T}\t', tree='t/_TD{dead}/', gone='t/_TD{dead}'),
+    *[C('mt-count-refused-%d' % i, ['/list', a, '/v', '{T}'], E('Invalid thread count: %s (give /MT:n with n from 1 to 64).' % a),
+        THREADS) for i, a in enumerate(['/MT:0', '/MT:65', '/MT:', '/mt:x', '/MT:064', '/MT:-1', '/MT:2 '])],
+    C('mt-any-letter-case', r'/list /mt:3 /v {T}\t', [r'FOUND: {T}\t\a\_TD{dead}   ', NONE], tree='t/a/_TD{dead}/'),
+    # One stale area reached plainly and through a link: found and removed once, whichever comes first.
+    C('mt-one-area-by-two-ways', r'/verbose /v {T}\t', [verdict(r'{T}\t\a\*\_TD{dead}', GONE), r'REMOVED: {T}\t\a\*\_TD{dead}'],
+      tree='t/a/b/_TD{dead}/x/y/ t/a/b/keep/ t/a/l->t/a/b', kept='t/a/b/keep'),
     C('xd-without-path', r'/list /v {T} /XD', E('No folder to exclude specified.'), NOXD),
     C('xd-without-path-before-option', r'/XD /list /v {T}', E('No folder to exclude specified.'), NOXD),
     # Logs: the user's, every profile's, the system account's; never through a link.
@@ -481,6 +488,8 @@ def run_case(target, case):
         if 'race' in case:
             case['race'] = case['race'].format(**tree)
         args = [a.format(**shown) for a in case['args']]
+        if THREAD_OPTION and any(a.lower() == '/v' for a in args):
+            args.append(THREAD_OPTION)
         with tempfile.TemporaryFile(dir=target.base) as out:
             code = target.run(args, case, out)
             out.seek(0)
@@ -534,10 +543,23 @@ def run_case(target, case):
     return fails
 
 
+# --threads N adds /MT:N to every case that walks, and runs only those.
+THREAD_OPTION = None
+
+
+def walks(case):
+    args = case['args'].split() if isinstance(case['args'], str) else case['args']
+    return any(a.lower() == '/v' for a in args) and not case['name'].startswith('mt-count')
+
+
 def main(argv):
+    global THREAD_OPTION
     if argv[1:2] == ['list']:
         return print('\n'.join(c['name'] for c in CASES if c.get('only') != 'wine'))
     only = [argv[i + 1] for i, a in enumerate(argv) if a == '--case']
+    if '--threads' in argv:
+        THREAD_OPTION = '/MT:' + argv[argv.index('--threads') + 1]
+        only = only or [c['name'] for c in CASES if walks(c)]
     base = tempfile.mkdtemp(prefix='sweepdirs-e2e-')
     failed = 0
     try:

@@ -80,8 +80,8 @@ void ListClose(Listing* listing) { --state.listings, delete listing; }
 Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry) {
   return ListFirst(base + L'\\' + below + L"\\*", entry);
 }
-Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
-  return Enter(Call::ListChild, At(parent, name)) ? nullptr : Open(At(parent, name), entry);
+Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, DirEntry& entry) {
+  return Enter(Call::ListChild, At(parent, child.name)) ? nullptr : Open(At(parent, child.name), entry);
 }
 Listing* ListForRemoval(Listing* p, const wchar_t* n, const std::wstring&, DirEntry& e) { return Open(At(p, n), e); }
 uint32_t FileAttributes(const std::wstring& path) {
@@ -161,5 +161,16 @@ void WriteText(const wchar_t* text, size_t length) { state.output.append(text, l
 void FlushText() {}
 bool ProgressTerminal(uint32_t&) { return false; }
 void WriteProgress(const wchar_t*, size_t) {}
+
+// No threads: a walk asked to share its work does it alone.
+uint32_t ProcessorCount() { return 1; }
+Thread* ThreadStart(void (*)(void*), void*) { return nullptr; }
+void ThreadJoin(Thread*) {}
+Gate* GateCreate() { return nullptr; }
+void GateDestroy(Gate*) {}
+void GateEnter(Gate*) {}
+void GateLeave(Gate*) {}
+void GateWait(Gate*) {}
+void GateWakeAll(Gate*) {}
 
 }  // namespace plat

@@ -8,8 +8,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <mutex>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -29,14 +31,12 @@ struct Listing {
   size_t position = 0;
   size_t filled = 0;
   std::wstring name;  // the current entry's name, reused from entry to entry
-  // The file system of the directory, once asked for.
-  bool deviceKnown = false;
-  dev_t device = 0;
-  // The current entry's inode number, as the directory lists it.
-  uint64_t entryInode = 0;
+  // The file system of the directory, once asked for; any thread may ask.
+  std::atomic<bool> deviceKnown{false};
+  std::atomic<dev_t> device{0};
   // Whether the directory lies on a pseudo file system, once known.
-  bool pseudoKnown = false;
-  bool pseudo = false;
+  std::atomic<bool> pseudoKnown{false};
+  std::atomic<bool> pseudo{false};
 };
 
 namespace {
@@ -48,9 +48,11 @@ constexpr size_t kLargeBufferBytes = 32 * 1024;
 constexpr size_t kSmallBufferBytes = 4 * 1024;
 constexpr size_t kLargeBufferLevels = 32;
 
-// Listings open and close in nesting order, so their buffers are kept for
-// the next listing instead of being allocated per directory.
+// Buffers are kept for the next listing instead of being allocated per
+// directory. `open` counts the buffers in use, which for one thread's walk
+// is its depth; threads share the pool.
 struct BufferPool {
+  std::mutex lock;
   std::vector<char*> large, small;
   size_t open = 0;
   ~BufferPool() {
@@ -66,6 +68,7 @@ BufferPool& Pool() {
 
 char* TakeBuffer(size_t& capacity) {
   BufferPool& pool = Pool();
+  std::lock_guard<std::mutex> held(pool.lock);
   const bool large = pool.open < kLargeBufferLevels;
   capacity = large ? kLargeBufferBytes : kSmallBufferBytes;
   std::vector<char*>& spare = large ? pool.large : pool.small;
@@ -82,6 +85,7 @@ char* TakeBuffer(size_t& capacity) {
 
 void GiveBackBuffer(char* buffer, size_t capacity) {
   BufferPool& pool = Pool();
+  std::lock_guard<std::mutex> held(pool.lock);
   --pool.open;
   (capacity == kLargeBufferBytes ? pool.large : pool.small).push_back(buffer);
 }
@@ -119,6 +123,10 @@ uint32_t AttributesOf(const struct stat& st, int dirFd, const char* path) {
 // Fills `entry` from the next directory entry; false at the end or on a
 // failure (recorded).
 bool ReadEntry(Listing* listing, DirEntry& entry) {
+  if (listing->buffer == nullptr) {
+    posix::RecordError(ENOENT);
+    return false;
+  }
   if (listing->position >= listing->filled) {
     long got;
     do {
@@ -127,7 +135,12 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
     if (got <= 0) {
       // The end of the listing; FindNextFileW records "no more files"
       // there, ENOENT is the nearest code.
-      posix::RecordError(got < 0 ? errno : ENOENT);
+      const int code = got < 0 ? errno : ENOENT;
+      // Read to its end, the listing needs no buffer any more.
+      GiveBackBuffer(listing->buffer, listing->capacity);
+      listing->buffer = nullptr;
+      listing->filled = listing->position = 0;
+      posix::RecordError(code);
       return false;
     }
     listing->position = 0;
@@ -158,7 +171,7 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
       attributes = kAttrNormal;
       break;
   }
-  listing->entryInode = fixed.d_ino;
+  entry.listedId = fixed.d_ino;
   posix::DecodeUtf8(name, std::strlen(name), listing->name);
   entry.name = listing->name.c_str();
   entry.nameLength = listing->name.size();
@@ -251,7 +264,7 @@ bool ListNext(Listing* listing, DirEntry& entry) { return ReadEntry(listing, ent
 void ListClose(Listing* listing) {
   if (listing == nullptr) return;
   close(listing->fd);
-  GiveBackBuffer(listing->buffer, listing->capacity);
+  if (listing->buffer) GiveBackBuffer(listing->buffer, listing->capacity);
   delete listing;
 }
 
@@ -286,11 +299,11 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
 }
 
 bool OnPseudoFileSystem(Listing* listing) {
-  if (!listing->pseudoKnown) {
-    listing->pseudo = IsPseudoFileSystem(FdOf(listing));
-    listing->pseudoKnown = true;
+  if (!listing->pseudoKnown.load(std::memory_order_acquire)) {
+    listing->pseudo.store(IsPseudoFileSystem(FdOf(listing)), std::memory_order_relaxed);
+    listing->pseudoKnown.store(true, std::memory_order_release);
   }
-  return listing->pseudo;
+  return listing->pseudo.load(std::memory_order_relaxed);
 }
 
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
@@ -328,22 +341,20 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
   return ListOpenDirectory(fd, entry);
 }
 
-Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
+Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, DirEntry& entry) {
   // Relative to the parent's descriptor: no path is resolved again, however deep.
-  const int fd = openat(FdOf(parent), NativeName(name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = openat(FdOf(parent), NativeName(child.name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;
   }
-  const bool listedEntry = parent->name == name;
-  const uint64_t listedInode = parent->entryInode;
   Listing* listing = ListOpenDirectory(fd, entry);
   // A directory whose "." is the very inode its parent listed for it was
   // reached through no mount point and no link: it lies on its parent's
   // file system, which need not be asked for again. Anything else is.
-  if (listing && listedEntry && listedInode != 0 && DotInode(listing) == listedInode) {
-    listing->pseudo = OnPseudoFileSystem(parent);
-    listing->pseudoKnown = true;
+  if (listing && child.listedId != 0 && DotInode(listing) == child.listedId) {
+    listing->pseudo.store(OnPseudoFileSystem(parent), std::memory_order_relaxed);
+    listing->pseudoKnown.store(true, std::memory_order_release);
   }
   return listing;
 }
@@ -373,18 +384,18 @@ Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring
       code = errno;
     }
   }
-  if (code == 0 && !parent->deviceKnown) {
+  if (code == 0 && !parent->deviceKnown.load(std::memory_order_acquire)) {
     struct stat parentStat;
     if (fstat(parentFd, &parentStat) != 0) {
       code = errno;
     } else {
-      parent->device = parentStat.st_dev;
-      parent->deviceKnown = true;
+      parent->device.store(parentStat.st_dev, std::memory_order_relaxed);
+      parent->deviceKnown.store(true, std::memory_order_release);
     }
   }
   // A mount point, or a bind mount of the same file system: removal never
   // crosses into another file system.
-  if (code == 0 && (device != parent->device || mountRoot)) code = EXDEV;
+  if (code == 0 && (device != parent->device.load(std::memory_order_relaxed) || mountRoot)) code = EXDEV;
   if (code != 0) {
     close(fd);
     posix::RecordError(code);
@@ -393,8 +404,8 @@ Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring
   Listing* listing = ListOpenDirectory(fd, entry);
   if (listing) {
     // Its subdirectories are compared with it in turn.
-    listing->device = device;
-    listing->deviceKnown = true;
+    listing->device.store(device, std::memory_order_relaxed);
+    listing->deviceKnown.store(true, std::memory_order_release);
   }
   return listing;
 }

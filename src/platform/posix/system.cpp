@@ -18,7 +18,7 @@ namespace plat {
 
 namespace {
 
-uint32_t g_lastError = 0;
+thread_local uint32_t g_lastError = 0;
 
 // Standard output goes through this buffer; FlushOutput empties it.
 char g_output[8192];

@@ -152,13 +152,16 @@ std::wstring NameOnVolume(HANDLE handle) {
 
 // ---- listings ----
 
+constexpr DWORD kRecordBytes = 16 * 1024;
+
 struct Listing {
   HANDLE directory = INVALID_HANDLE_VALUE;  // the folder listed; entries are opened relative to it
+  SRWLOCK nameLock = SRWLOCK_INIT;          // any thread may ask for the name
   bool nameKnown = false;
   std::wstring nameOnVolume;                // the folder's own name, asked for once
   const FILE_FULL_DIR_INFO* record = nullptr;  // the current entry within `records`
   std::wstring name;                        // the current entry's name, terminated
-  alignas(8) unsigned char records[16 * 1024];
+  unsigned char* records = nullptr;         // given back once the listing has been read to its end
 };
 
 namespace {
@@ -172,9 +175,17 @@ void FillEntry(Listing& listing, DirEntry& entry) {
 
 // Reads the next block of entries; false at the end (ERROR_NO_MORE_FILES) or on a failure.
 bool ReadBlock(Listing& listing) {
-  if (!GetFileInformationByHandleEx(listing.directory, FileFullDirectoryInfo, listing.records,
-                                    sizeof listing.records))
+  if (!listing.records) {
+    SetLastError(ERROR_NO_MORE_FILES);
     return false;
+  }
+  if (!GetFileInformationByHandleEx(listing.directory, FileFullDirectoryInfo, listing.records, kRecordBytes)) {
+    const DWORD code = GetLastError();
+    operator delete(listing.records, std::align_val_t{8});
+    listing.records = nullptr;
+    SetLastError(code);
+    return false;
+  }
   listing.record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(listing.records);
   return true;
 }
@@ -189,6 +200,12 @@ Listing* StartListing(HANDLE directory, DirEntry& entry) {
     return nullptr;
   }
   listing->directory = directory;
+  listing->records = static_cast<unsigned char*>(operator new(kRecordBytes, std::align_val_t{8}, std::nothrow));
+  if (!listing->records) {
+    ListClose(listing);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
   if (!ReadBlock(*listing)) {
     DWORD code = GetLastError();
     ListClose(listing);
@@ -199,19 +216,22 @@ Listing* StartListing(HANDLE directory, DirEntry& entry) {
   return listing;
 }
 
-const std::wstring& FolderName(Listing* listing) {
+std::wstring FolderName(Listing* listing) {
+  AcquireSRWLockExclusive(&listing->nameLock);
   if (!listing->nameKnown) {
     listing->nameOnVolume = NameOnVolume(listing->directory);
     listing->nameKnown = true;
   }
-  return listing->nameOnVolume;
+  std::wstring name = listing->nameOnVolume;
+  ReleaseSRWLockExclusive(&listing->nameLock);
+  return name;
 }
 
 // Whether `item`, opened as `name` in the listing's folder, is that entry
 // itself rather than what a link there leads to. Where the file system does
 // not name its items, the open itself is trusted.
 bool IsTheEntry(Listing* parent, HANDLE item, const wchar_t* name) {
-  const std::wstring& folder = FolderName(parent);
+  const std::wstring folder = FolderName(parent);
   const std::wstring itemName = NameOnVolume(item);
   if (folder.empty() || itemName.empty()) return true;
   std::wstring expected = folder;
@@ -286,6 +306,10 @@ Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
 }
 
 bool ListNext(Listing* listing, DirEntry& entry) {
+  if (!listing->records) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return false;
+  }
   if (listing->record->NextEntryOffset != 0) {
     listing->record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(
         reinterpret_cast<const unsigned char*>(listing->record) + listing->record->NextEntryOffset);
@@ -299,6 +323,7 @@ bool ListNext(Listing* listing, DirEntry& entry) {
 void ListClose(Listing* listing) {
   if (!listing) return;
   CloseKeepingCode(listing->directory);
+  if (listing->records) operator delete(listing->records, std::align_val_t{8});
   delete listing;
 }
 
@@ -315,8 +340,8 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
   return ListFirst(base + L'\\' + below + L"\\*", entry);
 }
 
-Listing* ListChild(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
-  HANDLE directory = OpenAt(parent->directory, name, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
+Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, DirEntry& entry) {
+  HANDLE directory = OpenAt(parent->directory, child.name, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
   if (directory == INVALID_HANDLE_VALUE) return nullptr;
   return StartListing(directory, entry);
 }
