@@ -4,6 +4,8 @@
 // areas; the program's own thread goes through what they listed in the
 // one-thread order and decides everything that order decides: it judges
 // every work-area name, follows or passes over every link, and prints.
+// Each worker lists a subtree depth first, the walk's order, and a worker
+// out of work takes the largest part another thread has not begun.
 // Workers never judge and never print: a removal's lines are written into a
 // place kept for them in the output, so the bytes are those of one thread.
 //
@@ -16,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "common/catalog.h"
@@ -26,13 +29,17 @@
 
 namespace {
 
-// Entries a worker records from one listing at a time, and the listed
-// pieces the workers may have ready ahead of the walk: together they bound
-// the memory and the open directories, whatever the tree.
+// Entries a worker records from one listing at a time, and the pieces
+// listed ahead of the walk at most: together they bound the memory and the
+// open directories, whatever the tree.
 constexpr size_t kPieceChildren = 128;
-constexpr size_t kAheadLimit = 1024;
+constexpr size_t kAheadLimit = 2048;
+// Pieces a worker lists between looks whether the walk waits for it.
+constexpr size_t kWakeEvery = 128;
 // A long listing is read on when this few of its entries are left to hand out.
 constexpr size_t kReadOnAt = 32;
+// Listings the walk is done with are closed by the workers, this many at a time.
+constexpr size_t kCloseBatch = 64;
 
 enum TakeState : uint8_t { NoJob, Queued, Taken };
 
@@ -44,68 +51,95 @@ struct Child {
   uint32_t nameAt;
   uint32_t nameLength;
   uint32_t attributes;
-  TakeState state;   // of `folder`'s first piece; under the jobs gate
+  bool plain;                           // the workers may list it; otherwise the walk decides
   uint64_t listedId;
-  Folder* folder;    // a plain subdirectory the workers list; null: the walk decides
+  std::atomic<Folder*> folder{nullptr}; // made by the thread that takes it
 };
 
-// A run of entries of one listing.
+// A run of entries of one listing. A folder's first piece is part of it.
 struct Piece {
   Folder* folder = nullptr;
+  bool first = false;                 // the folder's first piece, part of it
   bool opens = false;                 // the folder is opened first
-  std::vector<Child> children;
+  std::unique_ptr<Child[]> children;
+  size_t childCount = 0;
   std::wstring names;                 // the children's names, each ended by a NUL
   Piece* next = nullptr;              // the rest of the listing, when there is more
-  TakeState nextState = NoJob;        // of `next`; under the jobs gate
-  size_t handedOut = 0;               // children looked at by TakeJob; under the jobs gate
-  bool inFrontier = false;            // under the jobs gate
-  bool walked = false;                // the walk is done with it; under the jobs gate
+  std::atomic<uint8_t> nextState{NoJob};
+  size_t handedOut = 0;               // children looked at by TakeJobLocked; under the jobs gate
+  std::atomic<uint32_t> holders{1};   // the walk, and the worker going through its children
   std::atomic<bool> ready{false};     // listed: children, names and next are set
+  bool hasJobs = false;               // a plain child or a rest to list
+  bool byWalk = false;                // listed by the walk's own thread
 };
 
 // A directory to be listed, and once listed open until the walk and every
 // removal in it are done with it.
 struct Folder {
   plat::Listing* parent = nullptr;    // the listing it is opened from
-  std::wstring name;
+  const wchar_t* name = nullptr;      // in its parent's piece, which outlives its opening
+  size_t nameLength = 0;
   uint64_t listedId = 0;
   bool pathKnown = false;             // `path` is kept where exclusions can still match below
   std::wstring path;                  // with its final separator
-  plat::Listing* listing = nullptr;
+  plat::Listing* listing = nullptr;   // null once listed when nothing in it is left to decide
+  bool listed = false;                // opened and read
   bool openFailed = false;
-  Piece* first = nullptr;
-  std::atomic<uint32_t> holders{1};   // the walk, and each removal in it
+  Piece first;
+  std::atomic<uint32_t> holders{2};   // the walk, its first piece, and each removal in it
 };
 
-// A stale entry handed to a worker for removal (or, in list mode, measuring).
-struct Removal {
-  Folder* folder;
+// Work for any worker besides listing: a stale entry to remove (or, in
+// list mode, to measure), or listings to close.
+struct Task {
+  Folder* folder = nullptr;
   std::wstring name;
   std::wstring path;
-  OpenItem* item;
-  OutputSegment* output;
+  OpenItem* item = nullptr;
+  OutputSegment* output = nullptr;
+  std::vector<plat::Listing*> closing;
+  std::vector<Folder*> finished;
   std::atomic<bool> done{false};
 };
 
+// The pieces a thread is going through, outermost first, whose children
+// other threads may take: a thread takes the outermost first, the largest
+// part of the tree, so that each thread keeps to a subtree of its own.
+struct Stack {
+  std::vector<Piece*> pieces;
+  size_t exhausted = 0;  // pieces[0, exhausted) have nothing left to take
+};
+
 struct Shared {
-  plat::Gate* jobs = nullptr;   // the frontier, the removal queue, `ahead`, `stopping`
-  plat::Gate* done = nullptr;   // the walk waits here for a piece or a removal
-  std::vector<Piece*> frontier; // pieces whose children may still be listed ahead, newest last
-  std::vector<Removal*> removals;
-  size_t nextRemoval = 0;
-  size_t ahead = 0;             // pieces workers listed that the walk has not reached
-  bool stopping = false;
+  plat::Gate* jobs = nullptr;   // the stacks, the task queue, `sleepers`, `stopping`
+  plat::Gate* done = nullptr;   // the walk sleeps here for a piece or a removal
+  plat::Gate* room = nullptr;   // workers sleep here while the walk catches up
+  std::vector<Stack> stacks;    // one for each worker, and the walk's last
+  std::vector<Task*> tasks;
+  size_t nextTask = 0;
+  size_t sleepers = 0;
+  std::atomic<bool> stopping{false};
+  bool stopped = false;         // the workers are gone: the walk's thread frees all
+  std::atomic<size_t> ahead{0}; // pieces workers listed that the walk has not reached
+  std::atomic<bool> walkWaits{false};
+  std::atomic<uint64_t> news{0};      // counts the workers' calls of WakeWalk
+  std::atomic<uint32_t> paused{0};    // workers waiting for the walk to catch up
   size_t reach = 0;             // ExclusionReach()
   std::vector<plat::Thread*> threads;
-  // The program thread's own: every removal handed out, and those of
-  // directories by identity.
-  std::vector<Removal*> handed;
-  std::map<std::pair<uint64_t, uint64_t>, Removal*> handedDirectories;
+  // The program thread's own: every removal handed out, those of
+  // directories by identity, and the listings it is done with.
+  std::vector<Task*> handed;
+  std::map<std::pair<uint64_t, uint64_t>, Task*> handedDirectories;
+  std::vector<plat::Listing*> closing;
+  std::vector<Folder*> finished;
 };
 Shared* Walk = nullptr;
 
-void Signal(std::atomic<bool>& flag) {
-  flag.store(true, std::memory_order_release);
+// Wakes the walk if it sleeps; workers call it after each job, not after
+// each piece, so that a walk that has caught up sleeps once per job.
+void WakeWalk() {
+  Walk->news.fetch_add(1);
+  if (!Walk->walkWaits.load()) return;
   plat::GateEnter(Walk->done);
   plat::GateWakeAll(Walk->done);
   plat::GateLeave(Walk->done);
@@ -113,31 +147,67 @@ void Signal(std::atomic<bool>& flag) {
 
 // On the program's thread: waits for `flag`, writing out finished output meanwhile.
 void AwaitFlag(const std::atomic<bool>& flag) {
-  while (!flag.load(std::memory_order_acquire)) {
+  while (!flag.load()) {
     WriteCompletedOutput();
     plat::GateEnter(Walk->done);
-    if (!flag.load(std::memory_order_acquire)) plat::GateWait(Walk->done);
+    Walk->walkWaits.store(true);
+    if (!flag.load()) plat::GateWait(Walk->done);
+    Walk->walkWaits.store(false);
     plat::GateLeave(Walk->done);
   }
 }
 
-void ReleaseFolder(Folder* folder) {
-  if (folder->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  plat::ListClose(folder->listing);
-  delete folder;
+// Under the jobs gate: hands `task` to the workers.
+void QueueTaskLocked(Task* task) {
+  Walk->tasks.push_back(task);
+  if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
 }
 
-// Frees a piece once the walk is done with it and no worker can reach it.
-// Under the jobs gate.
-void DropPieceLocked(Piece* piece) {
-  if (piece->walked && !piece->inFrontier) delete piece;
+void QueueTask(Task* task) {
+  plat::GateEnter(Walk->jobs);
+  QueueTaskLocked(task);
+  plat::GateLeave(Walk->jobs);
+}
+
+// Drops one holder of `folder`; the last closes its listing and frees it:
+// on a worker at once, on the program's thread in batches handed to the
+// workers, which made them.
+void ReleaseFolder(Folder* folder, bool onWalk) {
+  if (folder->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  if (!onWalk || Walk->stopped) {
+    plat::ListClose(folder->listing);
+    delete folder;
+    return;
+  }
+  if (folder->listing) Walk->closing.push_back(folder->listing);
+  Walk->finished.push_back(folder);
+  if (Walk->finished.size() == kCloseBatch) {
+    auto* task = new Task;
+    task->closing.swap(Walk->closing);
+    task->finished.swap(Walk->finished);
+    QueueTask(task);
+  }
+}
+
+// The first piece of `folder` is released: it is part of the folder.
+void ReleaseFirstPiece(Folder* folder, bool onWalk) {
+  if (folder->first.holders.fetch_sub(1, std::memory_order_acq_rel) == 1) ReleaseFolder(folder, onWalk);
+}
+
+void ReleasePiece(Piece* piece, bool onWalk) {
+  if (piece->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  if (piece->first)
+    ReleaseFolder(piece->folder, onWalk);
+  else
+    delete piece;
 }
 
 Folder* NewFolder(plat::Listing* parent, const wchar_t* name, size_t length, uint64_t listedId,
                   const std::wstring* path) {
   auto* folder = new Folder;
   folder->parent = parent;
-  folder->name.assign(name, length);
+  folder->name = name;
+  folder->nameLength = length;
   folder->listedId = listedId;
   // Below a folder whose path is longer than any exclusion, none can match.
   if (path && path->size() + 1 < Walk->reach) {
@@ -145,15 +215,43 @@ Folder* NewFolder(plat::Listing* parent, const wchar_t* name, size_t length, uin
     folder->path = *path;
     if (folder->path.back() != L'\\') folder->path += L'\\';
   }
-  folder->first = new Piece;
-  folder->first->folder = folder;
-  folder->first->opens = true;
+  folder->first.folder = folder;
+  folder->first.first = true;
+  folder->first.opens = true;
   return folder;
 }
 
+bool Take(std::atomic<uint8_t>& state) {
+  uint8_t queued = Queued;
+  return state.compare_exchange_strong(queued, Taken);
+}
+
+// The plain subdirectory `child` of `piece` for the calling thread to
+// list, made now; null when another thread has taken it.
+Folder* TakeChild(Piece* piece, Child& child) {
+  if (child.folder.load(std::memory_order_acquire)) return nullptr;
+  const Folder* parent = piece->folder;
+  const wchar_t* name = piece->names.c_str() + child.nameAt;
+  std::wstring childPath;
+  if (parent->pathKnown) childPath.assign(parent->path).append(name, child.nameLength);
+  Folder* made = NewFolder(parent->listing, name, child.nameLength, child.listedId,
+                           parent->pathKnown ? &childPath : nullptr);
+  Folder* none = nullptr;
+  if (child.folder.compare_exchange_strong(none, made)) return made;
+  delete made;
+  return nullptr;
+}
+
+// What a worker records of one entry, before the piece's children are made.
+struct Recorded {
+  uint32_t nameAt, nameLength, attributes;
+  uint64_t listedId;
+  bool plain;
+};
+
 // Lists one piece of a folder: opens the folder first where the piece says
-// so (`entry` then, or with `given` the top's first entry), records its
-// subdirectories and makes the jobs for them. Any thread.
+// so (with `given`, the top's first entry is the piece's first), records
+// its subdirectories and makes the jobs for them. Any thread.
 void ListPiece(Piece* piece, const plat::DirEntry* given) {
   Folder* folder = piece->folder;
   plat::DirEntry entry;
@@ -162,7 +260,7 @@ void ListPiece(Piece* piece, const plat::DirEntry* given) {
     entry = *given;
     have = true;
   } else if (piece->opens) {
-    plat::DirEntry self{folder->name.c_str(), folder->name.size(), plat::kAttrDirectory, folder->listedId};
+    plat::DirEntry self{folder->name, folder->nameLength, plat::kAttrDirectory, folder->listedId};
     folder->listing = plat::ListChild(folder->parent, self, folder->path, entry);
     if (!folder->listing) {
       folder->openFailed = true;
@@ -174,13 +272,15 @@ void ListPiece(Piece* piece, const plat::DirEntry* given) {
   } else {
     have = plat::ListNext(folder->listing, entry);
   }
-  bool more = false;
+  thread_local std::vector<Recorded> recorded;
+  recorded.clear();
+  bool more = false, jobs = false;
   std::wstring childPath;
   while (have) {
     const uint32_t bits = entry.attributes;
     if (!IsDotEntry(entry.name) && (bits & plat::kAttrDirectory)) {
-      Child child{static_cast<uint32_t>(piece->names.size()), static_cast<uint32_t>(entry.nameLength), bits,
-                  NoJob, entry.listedId, nullptr};
+      Recorded child{static_cast<uint32_t>(piece->names.size()), static_cast<uint32_t>(entry.nameLength), bits,
+                     entry.listedId, false};
       bool keep = true;
       // Work-area names and links are for the walk to decide, in its order.
       if (!LooksLikeWorkArea(entry.name, entry.nameLength) && !(bits & plat::kAttrReparsePoint)) {
@@ -191,17 +291,14 @@ void ListPiece(Piece* piece, const plat::DirEntry* given) {
         }
         if (keep && AnyChosenExclusion())
           keep = !IsChosenExclusion(folder->listing, entry.name, childPath, false, plat::FileIdentity{});
-        if (keep) {
-          child.folder = NewFolder(folder->listing, entry.name, entry.nameLength, entry.listedId,
-                                   folder->pathKnown ? &childPath : nullptr);
-          child.state = Queued;
-        }
+        child.plain = keep;
+        jobs = jobs || keep;
       }
       if (keep) {
         piece->names.append(entry.name, entry.nameLength);
         piece->names += L'\0';
-        piece->children.push_back(child);
-        if (piece->children.size() == kPieceChildren) {
+        recorded.push_back(child);
+        if (recorded.size() == kPieceChildren) {
           more = true;
           break;
         }
@@ -209,125 +306,204 @@ void ListPiece(Piece* piece, const plat::DirEntry* given) {
     }
     have = plat::ListNext(folder->listing, entry);
   }
+  piece->childCount = recorded.size();
+  if (!recorded.empty()) {
+    piece->children.reset(new Child[recorded.size()]);
+    for (size_t i = 0; i < recorded.size(); ++i) {
+      Child& child = piece->children[i];
+      child.nameAt = recorded[i].nameAt;
+      child.nameLength = recorded[i].nameLength;
+      child.attributes = recorded[i].attributes;
+      child.listedId = recorded[i].listedId;
+      child.plain = recorded[i].plain;
+    }
+  }
+  if (piece->opens && folder->listing) {
+    folder->listed = true;
+    // A folder with no subdirectory to go into needs no descriptor any more.
+    if (!more && recorded.empty()) {
+      plat::ListClose(folder->listing);
+      folder->listing = nullptr;
+    }
+  }
   if (more) {
     piece->next = new Piece;
     piece->next->folder = folder;
-    piece->nextState = Queued;
+    piece->nextState.store(Queued, std::memory_order_relaxed);
   }
-  plat::GateEnter(Walk->jobs);
-  const bool jobs = more || std::any_of(piece->children.begin(), piece->children.end(),
-                                        [](const Child& child) { return child.folder != nullptr; });
-  if (jobs) {
-    piece->inFrontier = true;
-    Walk->frontier.push_back(piece);
-    plat::GateWakeAll(Walk->jobs);
-  }
-  plat::GateLeave(Walk->jobs);
-  Signal(piece->ready);
+  piece->hasJobs = jobs || more;
+  piece->ready.store(true);
 }
 
-// Under the jobs gate: the next piece to list ahead, nearest the walk's
-// path first: the newest piece's children in order, a long listing read on
-// before its entries run out.
+// Offers the children of `piece`, which the calling thread goes through
+// now, to the other threads; until WithdrawPiece.
+void OfferPiece(Stack& stack, Piece* piece) {
+  plat::GateEnter(Walk->jobs);
+  stack.pieces.push_back(piece);
+  if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
+  plat::GateLeave(Walk->jobs);
+}
+
+void WithdrawPiece(Stack& stack) {
+  plat::GateEnter(Walk->jobs);
+  stack.pieces.pop_back();
+  stack.exhausted = std::min(stack.exhausted, stack.pieces.size());
+  plat::GateLeave(Walk->jobs);
+}
+
+// Lets the walk catch up once this many pieces wait for it.
+void AwaitWalk() {
+  if (Walk->ahead.load(std::memory_order_relaxed) < kAheadLimit) return;
+  Walk->paused.fetch_add(1);
+  WakeWalk();
+  plat::GateEnter(Walk->room);
+  while (Walk->ahead.load() >= kAheadLimit && !Walk->stopping.load()) plat::GateWait(Walk->room);
+  plat::GateLeave(Walk->room);
+  Walk->paused.fetch_sub(1);
+}
+
+// A worker's job: lists `piece`, then all that follows it below in the
+// walk's order, depth first, but what other threads have taken meanwhile.
+void ListAhead(Stack& stack, Piece* piece, size_t& listed) {
+  // Held while its children are looked at: the walk may be through with it
+  // as soon as it is listed.
+  piece->holders.fetch_add(1, std::memory_order_relaxed);
+  ListPiece(piece, nullptr);
+  Walk->ahead.fetch_add(1, std::memory_order_relaxed);
+  if (++listed % kWakeEvery == 0) WakeWalk();
+  if (!piece->hasJobs) {
+    ReleasePiece(piece, false);
+    return;
+  }
+  OfferPiece(stack, piece);
+  for (size_t i = 0; i < piece->childCount; ++i) {
+    Child& child = piece->children[i];
+    if (!child.plain) continue;
+    AwaitWalk();
+    if (Folder* folder = TakeChild(piece, child)) ListAhead(stack, &folder->first, listed);
+  }
+  WithdrawPiece(stack);
+  if (piece->next && Take(piece->nextState)) ListAhead(stack, piece->next, listed);
+  ReleasePiece(piece, false);
+}
+
+// Under the jobs gate: the next piece to list ahead, the largest first:
+// the oldest piece's children in order, a long listing read on before its
+// entries run out. Each worker so keeps to a subtree of its own.
+Piece* TakeFromLocked(Piece* top) {
+  if (top->next && top->childCount - top->handedOut <= kReadOnAt && Take(top->nextState)) return top->next;
+  while (top->handedOut < top->childCount) {
+    Child& child = top->children[top->handedOut++];
+    if (!child.plain) continue;
+    if (Folder* folder = TakeChild(top, child)) return &folder->first;
+  }
+  if (top->next && Take(top->nextState)) return top->next;
+  return nullptr;
+}
+
 Piece* TakeJobLocked() {
-  while (!Walk->frontier.empty()) {
-    Piece* top = Walk->frontier.back();
-    if (top->nextState == Queued && top->children.size() - top->handedOut <= kReadOnAt) {
-      top->nextState = Taken;
-      return top->next;
+  for (Stack& stack : Walk->stacks) {
+    for (size_t i = stack.exhausted; i < stack.pieces.size(); ++i) {
+      if (Piece* piece = TakeFromLocked(stack.pieces[i])) return piece;
+      if (i == stack.exhausted) ++stack.exhausted;
     }
-    while (top->handedOut < top->children.size()) {
-      Child& child = top->children[top->handedOut++];
-      if (child.state == Queued) {
-        child.state = Taken;
-        return child.folder->first;
-      }
-    }
-    if (top->nextState == Queued) {
-      top->nextState = Taken;
-      return top->next;
-    }
-    Walk->frontier.pop_back();
-    top->inFrontier = false;
-    DropPieceLocked(top);
   }
   return nullptr;
 }
 
-void RunRemoval(Removal* removal) {
-  CaptureOutput(removal->output);
-  AttachItem(removal->item);
-  RemoveStaleEntry(removal->folder->listing, removal->name.c_str(), removal->path);
+void RunTask(Task* task) {
+  for (plat::Listing* listing : task->closing) plat::ListClose(listing);
+  for (Folder* folder : task->finished) delete folder;
+  if (!task->folder) {
+    delete task;
+    return;
+  }
+  CaptureOutput(task->output);
+  AttachItem(task->item);
+  RemoveStaleEntry(task->folder->listing, task->name.c_str(), task->path);
   CaptureOutput(nullptr);
-  CompleteOutput(removal->output);
-  ReleaseFolder(removal->folder);
-  Signal(removal->done);
+  CompleteOutput(task->output);
+  ReleaseFolder(task->folder, false);
+  task->done.store(true);
 }
 
-void Work(void*) {
+void Work(void* index) {
+  Stack& stack = Walk->stacks[reinterpret_cast<uintptr_t>(index)];
   plat::GateEnter(Walk->jobs);
   for (;;) {
-    if (Walk->nextRemoval < Walk->removals.size()) {
-      Removal* removal = Walk->removals[Walk->nextRemoval++];
+    if (Walk->nextTask < Walk->tasks.size()) {
+      Task* task = Walk->tasks[Walk->nextTask++];
       plat::GateLeave(Walk->jobs);
-      RunRemoval(removal);
+      RunTask(task);
+      WakeWalk();
       plat::GateEnter(Walk->jobs);
       continue;
     }
     if (Walk->stopping) break;
-    Piece* piece = Walk->ahead < kAheadLimit ? TakeJobLocked() : nullptr;
+    Piece* piece = Walk->ahead.load(std::memory_order_relaxed) < kAheadLimit ? TakeJobLocked() : nullptr;
     if (!piece) {
+          WakeWalk();
+      ++Walk->sleepers;
       plat::GateWait(Walk->jobs);
+      --Walk->sleepers;
       continue;
     }
-    ++Walk->ahead;
     plat::GateLeave(Walk->jobs);
-    ListPiece(piece, nullptr);
+    size_t listed = 0;
+    ListAhead(stack, piece, listed);
+    WakeWalk();
     plat::GateEnter(Walk->jobs);
   }
   plat::GateLeave(Walk->jobs);
 }
 
-// The walk reaches `piece`: lists it itself when no worker has begun, or
-// waits for the worker that has.
-void Reach(Piece* piece, TakeState& state) {
-  plat::GateEnter(Walk->jobs);
-  const bool mine = state == Queued;
-  if (mine) state = Taken;
-  plat::GateLeave(Walk->jobs);
-  if (mine) {
-    ListPiece(piece, nullptr);
-    return;
-  }
-  AwaitFlag(piece->ready);
-  plat::GateEnter(Walk->jobs);
-  if (Walk->ahead-- == kAheadLimit) plat::GateWakeAll(Walk->jobs);
-  plat::GateLeave(Walk->jobs);
+// The walk's turn for a piece no thread has taken yet: it waits once for
+// the workers' next news, as the worker listing nearby most likely takes
+// it; a worker waiting for the walk to catch up takes nothing, and the
+// news read first tells a pause that comes after the look at the count.
+template <typename Untaken>
+void AwaitTaker(Untaken untaken) {
+  if (!untaken()) return;
+  const uint64_t seen = Walk->news.load();
+  if (Walk->paused.load() != 0) return;
+  plat::GateEnter(Walk->done);
+  Walk->walkWaits.store(true);
+  if (Walk->news.load() == seen && untaken()) plat::GateWait(Walk->done);
+  Walk->walkWaits.store(false);
+  plat::GateLeave(Walk->done);
 }
 
-void DonePiece(Piece* piece) {
-  plat::GateEnter(Walk->jobs);
-  piece->walked = true;
-  DropPieceLocked(piece);
-  plat::GateLeave(Walk->jobs);
+// The walk reaches `piece`, listed by a worker: waits until it is.
+void Reached(Piece* piece) {
+  AwaitFlag(piece->ready);
+  if (Walk->ahead.fetch_sub(1) == kAheadLimit) {
+    plat::GateEnter(Walk->room);
+    plat::GateWakeAll(Walk->room);
+    plat::GateLeave(Walk->room);
+    plat::GateEnter(Walk->jobs);
+    if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
+    plat::GateLeave(Walk->jobs);
+  }
 }
 
 // Every removal handed out so far is done.
 void AwaitRemovals() {
-  for (Removal* removal : Walk->handed) AwaitFlag(removal->done);
+  for (Task* task : Walk->handed) AwaitFlag(task->done);
 }
 
 void HandOutRemoval(Folder* folder, const wchar_t* name, const std::wstring& path) {
-  auto* removal = new Removal{folder, name, path, DetachItem(), ReserveOutput(), {}};
+  auto* task = new Task;
+  task->folder = folder;
+  task->name = name;
+  task->path = path;
+  task->item = DetachItem();
+  task->output = ReserveOutput();
   folder->holders.fetch_add(1, std::memory_order_relaxed);
-  Walk->handed.push_back(removal);
+  Walk->handed.push_back(task);
   plat::FileIdentity identity;
   if (DeleteEnabled && plat::IdentityAt(folder->listing, name, path, identity))
-    Walk->handedDirectories[{identity.volume, identity.file}] = removal;
-  plat::GateEnter(Walk->jobs);
-  Walk->removals.push_back(removal);
-  plat::GateWakeAll(Walk->jobs);
-  plat::GateLeave(Walk->jobs);
+    Walk->handedDirectories[{identity.volume, identity.file}] = task;
+  QueueTask(task);
 }
 
 // True when the work-area entry `name`, listed before, has been taken away
@@ -349,25 +525,22 @@ void WalkFolder(Folder* folder, const plat::DirEntry* given, const std::wstring*
                 std::wstring& path);
 
 // Goes into the subdirectory `folder` of the walk's path, listed or to be listed.
-void EnterFolder(Folder* folder, TakeState& state, size_t childLength, std::wstring& path) {
-  Reach(folder->first, state);
+void EnterFolder(Folder* folder, size_t childLength, std::wstring& path) {
   if (folder->openFailed) {
     // A worker's failure is not the walk's: it opens the folder itself, as
-    // the one-thread walk does, and only then passes it over.
+    // the one-thread walk does, and only then passes it over. Nothing was
+    // listed, so no other thread holds the piece.
     folder->openFailed = false;
-    delete folder->first;
-    folder->first = new Piece;
-    folder->first->folder = folder;
-    folder->first->opens = true;
-    ListPiece(folder->first, nullptr);
+    folder->first.ready.store(false);
+    ListPiece(&folder->first, nullptr);
   }
-  if (folder->listing) {
+  if (folder->listed) {
     if (path.back() != L'\\') path += L'\\';
     WalkFolder(folder, nullptr, nullptr, childLength, path);
   } else {
-    DonePiece(folder->first);
+    ReleaseFirstPiece(folder, true);
   }
-  ReleaseFolder(folder);
+  ReleaseFolder(folder, true);
 }
 
 // What the one-thread walk does with a work-area name or a link.
@@ -391,8 +564,9 @@ void Decide(Folder* folder, const Child& child, const wchar_t* name, std::wstrin
   }
   if (IsChosenExclusion(listing, name, path, link, identity)) return;
   Folder* sub = NewFolder(listing, name, child.nameLength, child.listedId, folder->pathKnown ? &path : nullptr);
-  TakeState state = Queued;
-  EnterFolder(sub, state, path.size(), path);
+  ListPiece(&sub->first, nullptr);
+  sub->first.byWalk = true;
+  EnterFolder(sub, path.size(), path);
 }
 
 void WalkFolder(Folder* folder, const plat::DirEntry* given, const std::wstring* typed, size_t parentLength,
@@ -400,25 +574,50 @@ void WalkFolder(Folder* folder, const plat::DirEntry* given, const std::wstring*
   PushAncestor(folder->listing);
   ProgressFolder(path);
   const size_t stem = path.size();
-  Piece* piece = folder->first;
-  if (given) ListPiece(piece, given);
+  Piece* piece = &folder->first;
+  if (given) {
+    ListPiece(piece, given);
+    piece->byWalk = true;
+  }
+  Stack& stack = Walk->stacks.back();
   while (piece) {
     WriteCompletedOutput();
-    for (Child& child : piece->children) {
+    // What the walk listed itself the workers may take a part of.
+    const bool offered = piece->byWalk && piece->hasJobs;
+    if (offered) OfferPiece(stack, piece);
+    for (size_t i = 0; i < piece->childCount; ++i) {
+      Child& child = piece->children[i];
       const wchar_t* name = piece->names.c_str() + child.nameAt;
       path.resize(stem);
       path.append(name, child.nameLength);
-      if (child.folder) {
-        EnterFolder(child.folder, child.state, path.size(), path);
+      if (child.plain) {
+        AwaitTaker([&] { return child.folder.load() == nullptr; });
+        Folder* sub = TakeChild(piece, child);
+        if (sub) {
+                  ListPiece(&sub->first, nullptr);
+          sub->first.byWalk = true;
+        } else {
+          sub = child.folder.load();
+          Reached(&sub->first);
+        }
+        EnterFolder(sub, path.size(), path);
       } else {
         const std::wstring_view parent =
             typed ? std::wstring_view(*typed) : std::wstring_view(path).substr(0, parentLength);
         Decide(folder, child, name, parent, path);
       }
     }
+    if (offered) WithdrawPiece(stack);
     Piece* next = piece->next;
-    if (next) Reach(next, piece->nextState);
-    DonePiece(piece);
+    if (next) {
+      AwaitTaker([&] { return piece->nextState.load() == Queued; });
+      if (Take(piece->nextState)) {
+        ListPiece(next, nullptr);
+        next->byWalk = true;
+      } else
+        Reached(next);
+    }
+    ReleasePiece(piece, true);
     piece = next;
   }
   path.resize(stem);
@@ -427,12 +626,20 @@ void WalkFolder(Folder* folder, const plat::DirEntry* given, const std::wstring*
 
 void StopWorkers() {
   plat::GateEnter(Walk->jobs);
-  Walk->stopping = true;
+  Walk->stopping.store(true);
   plat::GateWakeAll(Walk->jobs);
   plat::GateLeave(Walk->jobs);
+  plat::GateEnter(Walk->room);
+  plat::GateWakeAll(Walk->room);
+  plat::GateLeave(Walk->room);
   for (plat::Thread* thread : Walk->threads) plat::ThreadJoin(thread);
+  Walk->stopped = true;
+  for (size_t i = Walk->nextTask; i < Walk->tasks.size(); ++i) RunTask(Walk->tasks[i]);
+  for (plat::Listing* listing : Walk->closing) plat::ListClose(listing);
+  for (Folder* folder : Walk->finished) delete folder;
   plat::GateDestroy(Walk->jobs);
   plat::GateDestroy(Walk->done);
+  plat::GateDestroy(Walk->room);
 }
 
 }  // namespace
@@ -442,11 +649,13 @@ bool WalkShared(plat::Listing* top, plat::DirEntry& entry, const std::wstring& t
   Shared shared;
   shared.jobs = plat::GateCreate();
   shared.done = plat::GateCreate();
+  shared.room = plat::GateCreate();
   shared.reach = ExclusionReach();
   Walk = &shared;
-  if (shared.jobs && shared.done) {
+  shared.stacks.resize(workers + 1);
+  if (shared.jobs && shared.done && shared.room) {
     for (uint32_t i = 0; i < workers; ++i) {
-      plat::Thread* thread = plat::ThreadStart(Work, nullptr);
+      plat::Thread* thread = plat::ThreadStart(Work, reinterpret_cast<void*>(static_cast<uintptr_t>(i)));
       if (!thread) break;
       shared.threads.push_back(thread);
     }
@@ -454,6 +663,7 @@ bool WalkShared(plat::Listing* top, plat::DirEntry& entry, const std::wstring& t
   if (shared.threads.empty()) {
     plat::GateDestroy(shared.jobs);
     plat::GateDestroy(shared.done);
+    plat::GateDestroy(shared.room);
     Walk = nullptr;
     return false;
   }
@@ -463,15 +673,15 @@ bool WalkShared(plat::Listing* top, plat::DirEntry& entry, const std::wstring& t
   folder->listing = top;
   folder->pathKnown = path.size() < shared.reach;
   folder->path = path;
-  folder->first = new Piece;
-  folder->first->folder = folder;
+  folder->first.folder = folder;
+  folder->first.first = true;
   WalkFolder(folder, &entry, &typed, 0, path);
   AwaitRemovals();
   WriteCompletedOutput();
-  StopWorkers();
   folder->listing = nullptr;  // the caller's to close
-  ReleaseFolder(folder);
-  for (Removal* removal : shared.handed) delete removal;
+  StopWorkers();
+  ReleaseFolder(folder, true);
+  for (Task* task : shared.handed) delete task;
   Walk = nullptr;
   return true;
 }

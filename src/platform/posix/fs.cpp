@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
-#include <mutex>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -49,12 +48,15 @@ constexpr size_t kSmallBufferBytes = 4 * 1024;
 constexpr size_t kLargeBufferLevels = 32;
 
 // Buffers are kept for the next listing instead of being allocated per
-// directory. `open` counts the buffers in use, which for one thread's walk
-// is its depth; threads share the pool.
+// directory, by each thread for itself. `open` counts the buffers a thread
+// took and has not given back, which for one thread's walk is its depth.
+// A buffer given back by another thread than took it joins that thread's
+// spares, up to a few.
+constexpr size_t kSpareBuffers = 64;
+
 struct BufferPool {
-  std::mutex lock;
   std::vector<char*> large, small;
-  size_t open = 0;
+  long open = 0;
   ~BufferPool() {
     for (char* buffer : large) delete[] buffer;
     for (char* buffer : small) delete[] buffer;
@@ -62,14 +64,13 @@ struct BufferPool {
 };
 
 BufferPool& Pool() {
-  static BufferPool pool;
+  thread_local BufferPool pool;
   return pool;
 }
 
 char* TakeBuffer(size_t& capacity) {
   BufferPool& pool = Pool();
-  std::lock_guard<std::mutex> held(pool.lock);
-  const bool large = pool.open < kLargeBufferLevels;
+  const bool large = pool.open < static_cast<long>(kLargeBufferLevels);
   capacity = large ? kLargeBufferBytes : kSmallBufferBytes;
   std::vector<char*>& spare = large ? pool.large : pool.small;
   char* buffer;
@@ -85,9 +86,12 @@ char* TakeBuffer(size_t& capacity) {
 
 void GiveBackBuffer(char* buffer, size_t capacity) {
   BufferPool& pool = Pool();
-  std::lock_guard<std::mutex> held(pool.lock);
-  --pool.open;
-  (capacity == kLargeBufferBytes ? pool.large : pool.small).push_back(buffer);
+  if (pool.open > 0) --pool.open;
+  std::vector<char*>& spare = capacity == kLargeBufferBytes ? pool.large : pool.small;
+  if (spare.size() < kSpareBuffers)
+    spare.push_back(buffer);
+  else
+    delete[] buffer;
 }
 
 // The record getdents64 writes; the name follows the fixed part.
@@ -230,7 +234,6 @@ Listing* ListOpenDirectory(int fd, DirEntry& entry) {
   listing->fd = fd;
   listing->buffer = buffer;
   listing->capacity = capacity;
-  listing->name.reserve(64);
   if (!ReadEntry(listing, entry)) {
     const uint32_t code = LastErrorCode();
     ListClose(listing);
