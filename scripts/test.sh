@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the unit and end-to-end tests of the
 # POSIX build, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
+# the threaded walk under ThreadSanitizer,
 # the end-to-end tests of the Windows build under Wine, the packages, a
 # bounded run of every fuzz target, and the benchmark's quick correctness run.
 set -euo pipefail
@@ -23,10 +24,13 @@ cmake --preset native -DSWEEPDIRS_TESTS=ON -DSWEEPDIRS_WINE_TESTS=ON >/dev/null
 cmake --build --preset native -j "$jobs"
 cmake --preset sanitize -DSWEEPDIRS_TESTS=ON -DSWEEPDIRS_WINE_TESTS=OFF >/dev/null
 cmake --build --preset sanitize -j "$jobs"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
 
 status=0
 ctest --preset native -j 1 || status=1
 ctest --preset sanitize -j 1 || status=1
+tests/threads/tsan_test.sh build/tsan/sweepdirs || status=1
 ./scripts/fuzz.sh "${SWEEPDIRS_FUZZ_SECONDS:-60}" || status=1
 # The benchmark's correctness checks on tiny trees (no time is judged).
 ./bench/run.sh --quick --out build/bench/results || status=1

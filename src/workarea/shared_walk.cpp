@@ -113,7 +113,6 @@ struct Stack {
 struct Shared {
   plat::Gate* jobs = nullptr;   // the stacks, the task queue, `sleepers`, `stopping`
   plat::Gate* done = nullptr;   // the walk sleeps here for a piece or a removal
-  plat::Gate* room = nullptr;   // workers sleep here while the walk catches up
   std::vector<Stack> stacks;    // one for each worker, and the walk's last
   std::vector<Task*> tasks;
   size_t nextTask = 0;
@@ -123,7 +122,8 @@ struct Shared {
   std::atomic<size_t> ahead{0}; // pieces workers listed that the walk has not reached
   std::atomic<bool> walkWaits{false};
   std::atomic<uint64_t> news{0};      // counts the workers' calls of WakeWalk
-  std::atomic<uint32_t> paused{0};    // workers waiting for the walk to catch up
+  std::atomic<uint32_t> busy{0};      // workers listing now, not waiting for the walk to catch up
+  std::atomic<bool> tasksWaiting{false};  // tasks queued and not begun, for workers between pieces
   size_t reach = 0;             // ExclusionReach()
   std::vector<plat::Thread*> threads;
   // The program thread's own: every removal handed out, those of
@@ -160,6 +160,7 @@ void AwaitFlag(const std::atomic<bool>& flag) {
 // Under the jobs gate: hands `task` to the workers.
 void QueueTaskLocked(Task* task) {
   Walk->tasks.push_back(task);
+  Walk->tasksWaiting.store(true, std::memory_order_relaxed);
   if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
 }
 
@@ -351,15 +352,51 @@ void WithdrawPiece(Stack& stack) {
   plat::GateLeave(Walk->jobs);
 }
 
-// Lets the walk catch up once this many pieces wait for it.
+void RunTask(Task* task);
+
+// Under the jobs gate: the next task, when there is one.
+Task* TakeTaskLocked() {
+  Task* task = Walk->tasks[Walk->nextTask++];
+  if (Walk->nextTask == Walk->tasks.size()) Walk->tasksWaiting.store(false, std::memory_order_relaxed);
+  return task;
+}
+
+// Lets the walk catch up once this many pieces wait for it, doing the
+// other work meanwhile: the walk may wait for a removal.
 void AwaitWalk() {
   if (Walk->ahead.load(std::memory_order_relaxed) < kAheadLimit) return;
-  Walk->paused.fetch_add(1);
+  Walk->busy.fetch_sub(1);
   WakeWalk();
-  plat::GateEnter(Walk->room);
-  while (Walk->ahead.load() >= kAheadLimit && !Walk->stopping.load()) plat::GateWait(Walk->room);
-  plat::GateLeave(Walk->room);
-  Walk->paused.fetch_sub(1);
+  plat::GateEnter(Walk->jobs);
+  while (Walk->ahead.load() >= kAheadLimit && !Walk->stopping.load()) {
+    if (Walk->nextTask < Walk->tasks.size()) {
+      Task* task = TakeTaskLocked();
+      plat::GateLeave(Walk->jobs);
+      RunTask(task);
+      WakeWalk();
+      plat::GateEnter(Walk->jobs);
+      continue;
+    }
+    ++Walk->sleepers;
+    plat::GateWait(Walk->jobs);
+    --Walk->sleepers;
+  }
+  plat::GateLeave(Walk->jobs);
+  Walk->busy.fetch_add(1);
+}
+
+// Runs the tasks handed out meanwhile: a removal must not wait until a
+// worker is through with its subtree.
+void RunQueuedTasks() {
+  plat::GateEnter(Walk->jobs);
+  while (Walk->nextTask < Walk->tasks.size()) {
+    Task* task = TakeTaskLocked();
+    plat::GateLeave(Walk->jobs);
+    RunTask(task);
+    WakeWalk();
+    plat::GateEnter(Walk->jobs);
+  }
+  plat::GateLeave(Walk->jobs);
 }
 
 // A worker's job: lists `piece`, then all that follows it below in the
@@ -380,6 +417,7 @@ void ListAhead(Stack& stack, Piece* piece, size_t& listed) {
     Child& child = piece->children[i];
     if (!child.plain) continue;
     AwaitWalk();
+    if (Walk->tasksWaiting.load(std::memory_order_relaxed)) RunQueuedTasks();
     if (Folder* folder = TakeChild(piece, child)) ListAhead(stack, &folder->first, listed);
   }
   WithdrawPiece(stack);
@@ -432,7 +470,7 @@ void Work(void* index) {
   plat::GateEnter(Walk->jobs);
   for (;;) {
     if (Walk->nextTask < Walk->tasks.size()) {
-      Task* task = Walk->tasks[Walk->nextTask++];
+      Task* task = TakeTaskLocked();
       plat::GateLeave(Walk->jobs);
       RunTask(task);
       WakeWalk();
@@ -448,9 +486,11 @@ void Work(void* index) {
       --Walk->sleepers;
       continue;
     }
+    Walk->busy.fetch_add(1);
     plat::GateLeave(Walk->jobs);
     size_t listed = 0;
     ListAhead(stack, piece, listed);
+    Walk->busy.fetch_sub(1);
     WakeWalk();
     plat::GateEnter(Walk->jobs);
   }
@@ -459,13 +499,13 @@ void Work(void* index) {
 
 // The walk's turn for a piece no thread has taken yet: it waits once for
 // the workers' next news, as the worker listing nearby most likely takes
-// it; a worker waiting for the walk to catch up takes nothing, and the
-// news read first tells a pause that comes after the look at the count.
+// it. Only a worker listing now may take it; the news read first tells
+// one that stops after the look at the count.
 template <typename Untaken>
 void AwaitTaker(Untaken untaken) {
   if (!untaken()) return;
   const uint64_t seen = Walk->news.load();
-  if (Walk->paused.load() != 0) return;
+  if (Walk->busy.load() == 0) return;
   plat::GateEnter(Walk->done);
   Walk->walkWaits.store(true);
   if (Walk->news.load() == seen && untaken()) plat::GateWait(Walk->done);
@@ -477,9 +517,6 @@ void AwaitTaker(Untaken untaken) {
 void Reached(Piece* piece) {
   AwaitFlag(piece->ready);
   if (Walk->ahead.fetch_sub(1) == kAheadLimit) {
-    plat::GateEnter(Walk->room);
-    plat::GateWakeAll(Walk->room);
-    plat::GateLeave(Walk->room);
     plat::GateEnter(Walk->jobs);
     if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
     plat::GateLeave(Walk->jobs);
@@ -629,9 +666,6 @@ void StopWorkers() {
   Walk->stopping.store(true);
   plat::GateWakeAll(Walk->jobs);
   plat::GateLeave(Walk->jobs);
-  plat::GateEnter(Walk->room);
-  plat::GateWakeAll(Walk->room);
-  plat::GateLeave(Walk->room);
   for (plat::Thread* thread : Walk->threads) plat::ThreadJoin(thread);
   Walk->stopped = true;
   for (size_t i = Walk->nextTask; i < Walk->tasks.size(); ++i) RunTask(Walk->tasks[i]);
@@ -639,7 +673,6 @@ void StopWorkers() {
   for (Folder* folder : Walk->finished) delete folder;
   plat::GateDestroy(Walk->jobs);
   plat::GateDestroy(Walk->done);
-  plat::GateDestroy(Walk->room);
 }
 
 }  // namespace
@@ -649,11 +682,10 @@ bool WalkShared(plat::Listing* top, plat::DirEntry& entry, const std::wstring& t
   Shared shared;
   shared.jobs = plat::GateCreate();
   shared.done = plat::GateCreate();
-  shared.room = plat::GateCreate();
   shared.reach = ExclusionReach();
   Walk = &shared;
   shared.stacks.resize(workers + 1);
-  if (shared.jobs && shared.done && shared.room) {
+  if (shared.jobs && shared.done) {
     for (uint32_t i = 0; i < workers; ++i) {
       plat::Thread* thread = plat::ThreadStart(Work, reinterpret_cast<void*>(static_cast<uintptr_t>(i)));
       if (!thread) break;
@@ -663,7 +695,6 @@ bool WalkShared(plat::Listing* top, plat::DirEntry& entry, const std::wstring& t
   if (shared.threads.empty()) {
     plat::GateDestroy(shared.jobs);
     plat::GateDestroy(shared.done);
-    plat::GateDestroy(shared.room);
     Walk = nullptr;
     return false;
   }
