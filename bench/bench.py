@@ -38,9 +38,13 @@ def peak_kib(cmd):
     return int(out[-1]) if out and out[-1].isdigit() else -1
 
 
-def syscalls(cmd):
+def syscalls(cmd, only=None):
+    """All system calls of cmd and its threads, or only those named in `only`."""
     out = subprocess.run(["strace", "-c", "-f", "-o", "/dev/stdout"] + cmd,
                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+    if only:
+        return sum(int(m.group(1)) for m in re.finditer(r"^\s*[\d.]+\s+\S+\s+\S+\s+(\d+)\s+(?:\d+\s+)?(\w+)$", out, re.M)
+                   if m.group(2) in only)
     m = re.search(r"^\s*100\.00\s+\S+\s+\S+\s+(\d+)", out, re.M)
     return int(m.group(1)) if m else -1
 
@@ -88,6 +92,8 @@ def main():
             root, m = tree(kind, kind)
             competitors = {
                 "sweepdirs": [sweep, "/list", "/v", win(root)],
+                "sweepdirs /MT:1": [sweep, "/list", "/v", win(root), "/MT:1"],
+                "sweepdirs /MT:2": [sweep, "/list", "/v", win(root), "/MT:2"],
                 "find": ["find", root, "-type", "d"] + NAMES + ["-prune"],
                 "floor": [a.floor, root],
             }
@@ -105,8 +111,11 @@ def main():
             listed = subprocess.run(competitors["sweepdirs"], stdout=subprocess.PIPE).stdout
             if b"No files were deleted." not in listed:
                 failures.append("walk %s: no closing line" % kind)
+            if subprocess.run(competitors["sweepdirs /MT:1"], stdout=subprocess.PIPE).stdout != listed:
+                failures.append("walk %s: one thread and many print differently" % kind)
             row = {"test": "walk", "tree": kind, "dirs": m.dirs,
-                   "sweepdirs_s": round(med["sweepdirs"], 4), "find_s": round(med["find"], 4),
+                   "sweepdirs_s": round(med["sweepdirs"], 4), "mt1_s": round(med["sweepdirs /MT:1"], 4),
+                   "mt2_s": round(med["sweepdirs /MT:2"], 4), "find_s": round(med["find"], 4),
                    "floor_s": round(med["floor"], 4),
                    "vs_find": round(med["sweepdirs"] / med["find"], 3),
                    "vs_floor": round(med["sweepdirs"] / med["floor"], 3),
@@ -114,8 +123,13 @@ def main():
             if fd:
                 row["fd_j1_s"] = round(med["fd -j1"], 4)
                 row["fd_s"] = round(med["fd"], 4)
+                row["vs_fd"] = round(med["sweepdirs"] / med["fd"], 3)
             if kind == "balanced" and shutil.which("strace"):
-                row["calls_per_dir"] = round(syscalls(competitors["sweepdirs"]) / m.dirs, 2)
+                row["calls_per_dir"] = round(syscalls(competitors["sweepdirs /MT:1"]) / m.dirs, 2)
+                # With threads: the file-system calls; the rest is their waking each other.
+                row["fs_calls_per_dir"] = round(syscalls(competitors["sweepdirs"],
+                                                         ("openat", "getdents64", "close", "newfstatat", "fstatfs"))
+                                                / m.dirs, 2)
                 row["floor_calls_per_dir"] = round(syscalls(competitors["floor"]) / m.dirs, 2)
             rows.append(row)
             gen_tree.remove_tree(root, m)
@@ -125,20 +139,20 @@ def main():
             # "walk + rm list" is what any tool that has to find the stale
             # work areas cannot go below: the bare walk of the whole tree,
             # then rm -rf over the list, timed on the same fresh tree.
-            times = {"sweepdirs": [], "find -exec rm": [], "rm list": [], "walk + rm list": []}
+            times = {"sweepdirs": [], "sweepdirs /MT:1": [], "find -exec rm": [], "rm list": [], "walk + rm list": []}
             for _ in range(runs):
                 for k in times:
                     root, m = tree("mix", "mix%d" % pct, pct / 100)
                     rm_list = ["rm", "-rf"] + [os.path.join(root, r) for r in m.stale_roots]
-                    if k == "sweepdirs":
-                        cmd = [sweep, "/v", win(root)]
+                    if k.startswith("sweepdirs"):
+                        cmd = [sweep, "/v", win(root)] + k.split()[1:]
                     elif k == "find -exec rm":
                         cmd = ["find", root, "-type", "d"] + NAMES + ["-prune", "-exec", "rm", "-rf", "{}", "+"]
                     else:
                         cmd = rm_list
                     walk = timed([a.floor, root]) if k == "walk + rm list" else 0.0
                     times[k].append(walk + timed(cmd))
-                    if k == "sweepdirs":
+                    if k.startswith("sweepdirs"):
                         left = gen_tree.snapshot(root)
                         want = m.expected_after_sweep()
                         if left != want:
@@ -148,7 +162,8 @@ def main():
                     gen_tree.remove_tree(root, m)
             med = {k: statistics.median(v) for k, v in times.items()}
             rows.append({"test": "remove", "tree": "mix%d" % pct, "dirs": m.dirs,
-                         "sweepdirs_s": round(med["sweepdirs"], 4), "find_s": round(med["find -exec rm"], 4),
+                         "sweepdirs_s": round(med["sweepdirs"], 4), "mt1_s": round(med["sweepdirs /MT:1"], 4),
+                         "find_s": round(med["find -exec rm"], 4),
                          "floor_s": round(med["rm list"], 4),
                          "vs_find": round(med["sweepdirs"] / med["find -exec rm"], 3),
                          "vs_floor": round(med["sweepdirs"] / med["rm list"], 3),

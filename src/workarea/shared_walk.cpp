@@ -354,11 +354,17 @@ void WithdrawPiece(Stack& stack) {
 
 void RunTask(Task* task);
 
-// Under the jobs gate: the next task, when there is one.
-Task* TakeTaskLocked() {
+// Under the jobs gate: runs the next task, if any, with the gate left
+// meanwhile. False when there was none.
+bool RunTaskLocked() {
+  if (Walk->nextTask == Walk->tasks.size()) return false;
   Task* task = Walk->tasks[Walk->nextTask++];
   if (Walk->nextTask == Walk->tasks.size()) Walk->tasksWaiting.store(false, std::memory_order_relaxed);
-  return task;
+  plat::GateLeave(Walk->jobs);
+  RunTask(task);
+  WakeWalk();
+  plat::GateEnter(Walk->jobs);
+  return true;
 }
 
 // Lets the walk catch up once this many pieces wait for it, doing the
@@ -369,14 +375,7 @@ void AwaitWalk() {
   WakeWalk();
   plat::GateEnter(Walk->jobs);
   while (Walk->ahead.load() >= kAheadLimit && !Walk->stopping.load()) {
-    if (Walk->nextTask < Walk->tasks.size()) {
-      Task* task = TakeTaskLocked();
-      plat::GateLeave(Walk->jobs);
-      RunTask(task);
-      WakeWalk();
-      plat::GateEnter(Walk->jobs);
-      continue;
-    }
+    if (RunTaskLocked()) continue;
     ++Walk->sleepers;
     plat::GateWait(Walk->jobs);
     --Walk->sleepers;
@@ -389,12 +388,7 @@ void AwaitWalk() {
 // worker is through with its subtree.
 void RunQueuedTasks() {
   plat::GateEnter(Walk->jobs);
-  while (Walk->nextTask < Walk->tasks.size()) {
-    Task* task = TakeTaskLocked();
-    plat::GateLeave(Walk->jobs);
-    RunTask(task);
-    WakeWalk();
-    plat::GateEnter(Walk->jobs);
+  while (RunTaskLocked()) {
   }
   plat::GateLeave(Walk->jobs);
 }
@@ -469,14 +463,7 @@ void Work(void* index) {
   Stack& stack = Walk->stacks[reinterpret_cast<uintptr_t>(index)];
   plat::GateEnter(Walk->jobs);
   for (;;) {
-    if (Walk->nextTask < Walk->tasks.size()) {
-      Task* task = TakeTaskLocked();
-      plat::GateLeave(Walk->jobs);
-      RunTask(task);
-      WakeWalk();
-      plat::GateEnter(Walk->jobs);
-      continue;
-    }
+    if (RunTaskLocked()) continue;
     if (Walk->stopping) break;
     Piece* piece = Walk->ahead.load(std::memory_order_relaxed) < kAheadLimit ? TakeJobLocked() : nullptr;
     if (!piece) {

@@ -73,6 +73,8 @@ TEST(Core, FaultsAndTheirOutcomes) {
       // A listing that fails part-way ends silently; the walk and /alllogs go on.
       {{L"/d", L"C:\\w"}, {.call = C::ListNext, .nth = 4, .path = L"C:\\w"}, {0, L"", L"_TD2 "}},
       {{L"/v", L"D:"}, {.call = C::ListNext, .nth = 3, .path = L"D:\\a"}, {0, L"", L"_TD5 _TD7 "}},
+      // Threads that cannot be had: the walk is made alone, all the same.
+      {{L"/v", L"D:", L"/MT:4"}, {.call = C::ListNext, .nth = 3, .path = L"D:\\a"}, {0, L"", L"_TD5 _TD7 "}},
       {{L"/userlog"}, {.call = C::ListNext, .nth = 3, .path = kZed}, {0, L"", L"b.2.x.log "}},
       {{L"/alllogs"}, {.call = C::ListNext, .nth = 3, .path = L"C:\\Users"}, {0, L"", zedLogs + L"s.5.x.log "}},
       // Gone between listing and removal: one error line, or passed over by the walk.
