@@ -135,8 +135,9 @@ struct Shared {
 };
 Shared* Walk = nullptr;
 
-// Wakes the walk if it sleeps; workers call it after each job, not after
-// each piece, so that a walk that has caught up sleeps once per job.
+// Wakes the walk if it sleeps; workers call it every kWakeEvery pieces,
+// after each job and task, and before they wait, not after each piece, so
+// that a walk that has caught up sleeps once for many pieces.
 void WakeWalk() {
   Walk->news.fetch_add(1);
   if (!Walk->walkWaits.load()) return;
