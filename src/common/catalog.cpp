@@ -26,13 +26,16 @@ thread_local OutputSegment* Capture = nullptr;
 // The segments not yet written out, in output order; program thread only.
 std::deque<OutputSegment*> Pending;
 
-void Write(const std::wstring& text) { WriteOutput(text); }
+void WriteNow(const std::wstring& text) {
+  ProgressErase();
+  plat::WriteText(text.data(), text.size());
+}
 
 void PrintMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
   std::wstring text;
   if (!plat::CatalogMessage(id, insert1, insert2, text)) return;
   if (lineEnd) text += L'\n';
-  Write(text);
+  WriteOutput(text);
 }
 
 // The text for an error code: the catalogue first, then the platform's own
@@ -65,8 +68,7 @@ void WriteOutput(const std::wstring& text) {
     Pending.back()->text += text;
     return;
   }
-  ProgressErase();
-  plat::WriteText(text.data(), text.size());
+  WriteNow(text);
 }
 
 OutputSegment* ReserveOutput() {
@@ -83,10 +85,7 @@ bool WriteCompletedOutput() {
   while (!Pending.empty() && Pending.front()->complete.load(std::memory_order_acquire)) {
     OutputSegment* segment = Pending.front();
     Pending.pop_front();
-    if (!segment->text.empty()) {
-      ProgressErase();
-      plat::WriteText(segment->text.data(), segment->text.size());
-    }
+    if (!segment->text.empty()) WriteNow(segment->text);
     delete segment;
   }
   return Pending.empty();
@@ -109,7 +108,7 @@ void ReportMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, 
 }
 
 void ReportLineEnd() {
-  if (!(OutputFlags & JsonFlag)) Write(L"\n");
+  if (!(OutputFlags & JsonFlag)) WriteOutput(L"\n");
 }
 
 void ReportError(uint32_t code, const wchar_t* path) {
@@ -130,7 +129,7 @@ void ReportError(uint32_t code, const wchar_t* path) {
     line += ErrorText(code, nullptr);
   }
   line += L'\n';
-  Write(line);
+  WriteOutput(line);
 }
 
 void PrintUsage() {

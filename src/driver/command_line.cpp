@@ -47,7 +47,7 @@ bool HoldsInvalidPathCharacter(const wchar_t* argument) {
 }
 
 bool IsThreadsOption(const wchar_t* argument) {
-  return argument[1] != L'\0' && (argument[1] & ~0x20) == L'M' && (argument[2] & ~0x20) == L'T' && argument[3] == L':';
+  return (argument[1] & ~0x20) == L'M' && (argument[2] & ~0x20) == L'T' && argument[3] == L':';
 }
 
 // The n of /MT:n: one or two decimal digits, 1 to 64; 0 when it is none.
