@@ -42,6 +42,9 @@ constexpr size_t kReadOnAt = 32;
 constexpr size_t kCloseBatch = 64;
 
 enum TakeState : uint8_t { NoJob, Queued, Taken };
+// Who comes first to a child a worker took: the walk, or the worker that
+// found it an empty directory and let it go, so that no record of it waits.
+enum MeetState : uint8_t { Unmet, WalkCame, LetGo };
 
 struct Folder;
 struct Piece;
@@ -54,6 +57,7 @@ struct Child {
   bool plain;                           // the workers may list it; otherwise the walk decides
   uint64_t listedId;
   std::atomic<Folder*> folder{nullptr}; // made by the thread that takes it
+  std::atomic<uint8_t> meet{Unmet};
 };
 
 // A run of entries of one listing. A folder's first piece is part of it.
@@ -77,6 +81,7 @@ struct Piece {
 // removal in it are done with it.
 struct Folder {
   plat::Listing* parent = nullptr;    // the listing it is opened from
+  Child* child = nullptr;             // its entry there, when a worker took it
   const wchar_t* name = nullptr;      // in its parent's piece, which outlives its opening
   size_t nameLength = 0;
   uint64_t listedId = 0;
@@ -121,8 +126,6 @@ struct Shared {
   bool stopped = false;         // the workers are gone: the walk's thread frees all
   std::atomic<size_t> ahead{0}; // pieces workers listed that the walk has not reached
   std::atomic<bool> walkWaits{false};
-  std::atomic<uint64_t> news{0};      // counts the workers' calls of WakeWalk
-  std::atomic<uint32_t> busy{0};      // workers listing now, not waiting for the walk to catch up
   std::atomic<bool> tasksWaiting{false};  // tasks queued and not begun, for workers between pieces
   size_t reach = 0;             // ExclusionReach()
   std::vector<plat::Thread*> threads;
@@ -136,10 +139,9 @@ struct Shared {
 Shared* Walk = nullptr;
 
 // Wakes the walk if it sleeps; workers call it every kWakeEvery pieces,
-// after each job and task, and before they wait, not after each piece, so
+// after each task, and before they wait, not after each piece or job, so
 // that a walk that has caught up sleeps once for many pieces.
 void WakeWalk() {
-  Walk->news.fetch_add(1);
   if (!Walk->walkWaits.load()) return;
   plat::GateEnter(Walk->done);
   plat::GateWakeAll(Walk->done);
@@ -238,6 +240,7 @@ Folder* TakeChild(Piece* piece, Child& child) {
   if (parent->pathKnown) childPath.assign(parent->path).append(name, child.nameLength);
   Folder* made = NewFolder(parent->listing, name, child.nameLength, child.listedId,
                            parent->pathKnown ? &childPath : nullptr);
+  made->child = &child;
   Folder* none = nullptr;
   if (child.folder.compare_exchange_strong(none, made)) return made;
   delete made;
@@ -372,7 +375,6 @@ bool RunTaskLocked() {
 // other work meanwhile: the walk may wait for a removal.
 void AwaitWalk() {
   if (Walk->ahead.load(std::memory_order_relaxed) < kAheadLimit) return;
-  Walk->busy.fetch_sub(1);
   WakeWalk();
   plat::GateEnter(Walk->jobs);
   while (Walk->ahead.load() >= kAheadLimit && !Walk->stopping.load()) {
@@ -382,7 +384,6 @@ void AwaitWalk() {
     --Walk->sleepers;
   }
   plat::GateLeave(Walk->jobs);
-  Walk->busy.fetch_add(1);
 }
 
 // Runs the tasks handed out meanwhile: a removal must not wait until a
@@ -401,8 +402,17 @@ void ListAhead(Stack& stack, Piece* piece, size_t& listed) {
   // as soon as it is listed.
   piece->holders.fetch_add(1, std::memory_order_relaxed);
   ListPiece(piece, nullptr);
-  Walk->ahead.fetch_add(1, std::memory_order_relaxed);
   if (++listed % kWakeEvery == 0) WakeWalk();
+  Folder* folder = piece->folder;
+  // An empty directory is let go at once unless the walk waits for it:
+  // the walk passes it by its entry, and it counts for nothing ahead.
+  uint8_t unmet = Unmet;
+  if (piece->first && folder->listed && !folder->listing && !piece->next && folder->child &&
+      folder->child->meet.compare_exchange_strong(unmet, LetGo)) {
+    delete folder;
+    return;
+  }
+  Walk->ahead.fetch_add(1, std::memory_order_relaxed);
   if (!piece->hasJobs) {
     ReleasePiece(piece, false);
     return;
@@ -462,43 +472,25 @@ void RunTask(Task* task) {
 
 void Work(void* index) {
   Stack& stack = Walk->stacks[reinterpret_cast<uintptr_t>(index)];
+  // Pieces listed, across jobs: the walk is woken every kWakeEvery of them.
+  size_t listed = 0;
   plat::GateEnter(Walk->jobs);
   for (;;) {
     if (RunTaskLocked()) continue;
     if (Walk->stopping) break;
     Piece* piece = Walk->ahead.load(std::memory_order_relaxed) < kAheadLimit ? TakeJobLocked() : nullptr;
     if (!piece) {
-          WakeWalk();
+      WakeWalk();
       ++Walk->sleepers;
       plat::GateWait(Walk->jobs);
       --Walk->sleepers;
       continue;
     }
-    Walk->busy.fetch_add(1);
     plat::GateLeave(Walk->jobs);
-    size_t listed = 0;
     ListAhead(stack, piece, listed);
-    Walk->busy.fetch_sub(1);
-    WakeWalk();
     plat::GateEnter(Walk->jobs);
   }
   plat::GateLeave(Walk->jobs);
-}
-
-// The walk's turn for a piece no thread has taken yet: it waits once for
-// the workers' next news, as the worker listing nearby most likely takes
-// it. Only a worker listing now may take it; the news read first tells
-// one that stops after the look at the count.
-template <typename Untaken>
-void AwaitTaker(Untaken untaken) {
-  if (!untaken()) return;
-  const uint64_t seen = Walk->news.load();
-  if (Walk->busy.load() == 0) return;
-  plat::GateEnter(Walk->done);
-  Walk->walkWaits.store(true);
-  if (Walk->news.load() == seen && untaken()) plat::GateWait(Walk->done);
-  Walk->walkWaits.store(false);
-  plat::GateLeave(Walk->done);
 }
 
 // The walk reaches `piece`, listed by a worker: waits until it is.
@@ -616,12 +608,18 @@ void WalkFolder(Folder* folder, const plat::DirEntry* given, const std::wstring*
       path.resize(stem);
       path.append(name, child.nameLength);
       if (child.plain) {
-        AwaitTaker([&] { return child.folder.load() == nullptr; });
         Folder* sub = TakeChild(piece, child);
         if (sub) {
-                  ListPiece(&sub->first, nullptr);
+          ListPiece(&sub->first, nullptr);
           sub->first.byWalk = true;
         } else {
+          uint8_t unmet = Unmet;
+          if (!child.meet.compare_exchange_strong(unmet, WalkCame)) {
+            // Listed empty and let go: all the walk does there is count it.
+            if (path.back() != L'\\') path += L'\\';
+            ProgressFolder(path);
+            continue;
+          }
           sub = child.folder.load();
           Reached(&sub->first);
         }
@@ -635,7 +633,6 @@ void WalkFolder(Folder* folder, const plat::DirEntry* given, const std::wstring*
     if (offered) WithdrawPiece(stack);
     Piece* next = piece->next;
     if (next) {
-      AwaitTaker([&] { return piece->nextState.load() == Queued; });
       if (Take(piece->nextState)) {
         ListPiece(next, nullptr);
         next->byWalk = true;
