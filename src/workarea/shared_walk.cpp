@@ -29,9 +29,9 @@
 
 namespace {
 
-// Entries a worker records from one listing at a time, and the pieces
-// listed ahead of the walk at most: together they bound the memory and the
-// open directories, whatever the tree.
+// Entries a worker records from one listing at a time, and the weight of
+// the pieces listed ahead of the walk at most (see Weight): together they
+// bound the memory and the open directories, whatever the tree.
 constexpr size_t kPieceChildren = 128;
 constexpr size_t kAheadLimit = 2048;
 // Pieces a worker lists between looks whether the walk waits for it.
@@ -124,7 +124,7 @@ struct Shared {
   size_t sleepers = 0;
   std::atomic<bool> stopping{false};
   bool stopped = false;         // the workers are gone: the walk's thread frees all
-  std::atomic<size_t> ahead{0}; // pieces workers listed that the walk has not reached
+  std::atomic<size_t> ahead{0}; // the weight of the pieces workers listed that the walk has not reached
   std::atomic<bool> walkWaits{false};
   std::atomic<bool> tasksWaiting{false};  // tasks queued and not begun, for workers between pieces
   size_t reach = 0;             // ExclusionReach()
@@ -205,6 +205,10 @@ void ReleasePiece(Piece* piece, bool onWalk) {
   else
     delete piece;
 }
+
+// What a listed piece counts for ahead of the walk: its records, and its
+// entries, so that the entries of one long listing are bounded too.
+size_t Weight(const Piece* piece) { return 1 + piece->childCount / 16; }
 
 Folder* NewFolder(plat::Listing* parent, const wchar_t* name, size_t length, uint64_t listedId,
                   const std::wstring* path) {
@@ -412,7 +416,7 @@ void ListAhead(Stack& stack, Piece* piece, size_t& listed) {
     delete folder;
     return;
   }
-  Walk->ahead.fetch_add(1, std::memory_order_relaxed);
+  Walk->ahead.fetch_add(Weight(piece), std::memory_order_relaxed);
   if (!piece->hasJobs) {
     ReleasePiece(piece, false);
     return;
@@ -496,7 +500,9 @@ void Work(void* index) {
 // The walk reaches `piece`, listed by a worker: waits until it is.
 void Reached(Piece* piece) {
   AwaitFlag(piece->ready);
-  if (Walk->ahead.fetch_sub(1) == kAheadLimit) {
+  const size_t weight = Weight(piece);
+  const size_t before = Walk->ahead.fetch_sub(weight);
+  if (before >= kAheadLimit && before - weight < kAheadLimit) {
     plat::GateEnter(Walk->jobs);
     if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
     plat::GateLeave(Walk->jobs);
