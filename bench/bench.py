@@ -72,6 +72,8 @@ def main():
         a.work = "/var/tmp/sweepdirs-bench" + ("-quick" if a.quick else "")
     runs = 1 if a.quick else a.runs
     os.makedirs(a.work, exist_ok=True)
+    # The work folder's file system, read now: it is taken away at the end.
+    fs = subprocess.run(["df", "-T", a.work], stdout=subprocess.PIPE, text=True).stdout.splitlines()[-1].split()[1]
     os.makedirs(a.out, exist_ok=True)
     sweep = a.sweepdirs
 
@@ -203,6 +205,11 @@ def main():
     finally:
         kel.kill()
         kel.wait()
+        shutil.rmtree(kel_dir, ignore_errors=True)
+        try:
+            os.rmdir(a.work)  # only when nothing else is left there
+        except OSError:
+            pass
 
     keys = []
     for r in rows:
@@ -211,7 +218,6 @@ def main():
         w = csv.DictWriter(f, fieldnames=keys)
         w.writeheader()
         w.writerows(rows)
-    fs = subprocess.run(["df", "-T", a.work], stdout=subprocess.PIPE, text=True).stdout.splitlines()[-1].split()[1]
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
     header = "Machine: %d cores, %s, kernel %s, trees on %s (%s); %d runs, medians; %s" % (
         os.cpu_count(), cpu, platform.release(), a.work, fs, runs, "quick sizes" if a.quick else "full sizes")
