@@ -161,6 +161,10 @@ CASES = [
       gone=' '.join('w/a%d/_TD{dead}' % i for i in range(50)),
       prelude='(while :; do mkdir -p w/c/_TD{dead}; rm -rf w/c; done) & "$@"; r=$?; kill $!; exit $r'),
     # /v: depth, spellings, missing paths and the run status, links, pseudo file systems, the whole drive.
+    # Listings read in many parts: a walk and a removal see every entry of a long directory.
+    C('v-long-listings', r'/v {T}\w', None, gone=' '.join('w/big/_TD{dead}.%d' % i for i in range(8)) + ' w/_TD{dead}',
+      tree=['w/big/%s%d/' % ('d' * 200, i) for i in range(1200)] + ['w/big/_TD{dead}.%d/' % i for i in range(8)]
+      + ['w/_TD{dead}/%s%d' % ('f' * 200, i) for i in range(1200)], kept='w/big/%s7' % ('d' * 200)),
     C('v-removes-at-any-depth', r'/v {T}\t',
       tree='t/a/b/_TD{dead}/#TD{dead}/ t/_TD{dead}_{host}_/x/ t/c/_TD{live}/ t/c/_TD{dead}_ELSEWHERE_/ t/d/keep.txt',
       gone='t/a/b/_TD{dead} t/_TD{dead}_{host}_', kept='t/c/_TD{live} t/c/_TD{dead}_ELSEWHERE_ t/d/keep.txt'),

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/closer.h"
 #include "platform/posix/text.h"
 
 namespace plat {
@@ -33,9 +34,11 @@ struct Listing {
   // The file system of the directory, once asked for; any thread may ask.
   std::atomic<bool> deviceKnown{false};
   std::atomic<dev_t> device{0};
-  // Whether the directory lies on a pseudo file system, once known.
-  std::atomic<bool> pseudoKnown{false};
-  std::atomic<bool> pseudo{false};
+  // What the directory's file system is, once known: kKindKnown with
+  // kKindPseudo and kKindWholeReads as they apply. Any thread may ask.
+  std::atomic<uint8_t> kind{0};
+  // The listing is read to its end: no read is left to make.
+  bool atEnd = false;
 };
 
 namespace {
@@ -94,6 +97,12 @@ void GiveBackBuffer(char* buffer, size_t capacity) {
     delete[] buffer;
 }
 
+constexpr uint8_t kKindKnown = 1, kKindPseudo = 2, kKindWholeReads = 4;
+// The longest record getdents64 writes, a 255-byte name's: a read that left
+// this much of the buffer unused ended at the end of the listing, on a file
+// system that fills the buffer whenever it has more entries.
+constexpr size_t kLongestRecord = 280;
+
 // The record getdents64 writes; the name follows the fixed part.
 struct LinuxDirent64 {
   uint64_t d_ino;
@@ -132,10 +141,14 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
     return false;
   }
   if (listing->position >= listing->filled) {
-    long got;
-    do {
-      got = syscall(SYS_getdents64, listing->fd, listing->buffer, listing->capacity);
-    } while (got < 0 && errno == EINTR);
+    // Where a read that did not fill the buffer took the last entries, the
+    // read that would say so is not made: one system call less a directory.
+    long got = 0;
+    if (!(listing->atEnd && (listing->kind.load(std::memory_order_acquire) & kKindWholeReads))) {
+      do {
+        got = syscall(SYS_getdents64, listing->fd, listing->buffer, listing->capacity);
+      } while (got < 0 && errno == EINTR);
+    }
     if (got <= 0) {
       // The end of the listing; FindNextFileW records "no more files"
       // there, ENOENT is the nearest code.
@@ -149,6 +162,7 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
     }
     listing->position = 0;
     listing->filled = static_cast<size_t>(got);
+    listing->atEnd = listing->filled + kLongestRecord <= listing->capacity;
   }
   const char* record = listing->buffer + listing->position;
   LinuxDirent64 fixed;
@@ -187,13 +201,17 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
 
 namespace {
 
-// Whether the open directory `fd` lies on a kernel pseudo file system, by
-// the file system's type. devtmpfs says it is a tmpfs, like /tmp: the /dev
-// exclusion and the link rules are what bound a walk there.
-bool IsPseudoFileSystem(int fd) {
+// What the file system of the open directory `fd` is, by its type: a
+// kernel pseudo file system, or one whose directory reads fill the buffer
+// whenever more entries are left (so that a read with room to spare was the
+// last). devtmpfs says it is a tmpfs, like /tmp: the /dev exclusion and the
+// link rules are what bound a walk there.
+uint8_t FileSystemKind(int fd) {
   struct statfs fs;
-  if (fstatfs(fd, &fs) != 0) return false;
+  if (fstatfs(fd, &fs) != 0) return kKindKnown;
   switch (static_cast<unsigned long>(fs.f_type)) {
+    case EXT4_SUPER_MAGIC: case TMPFS_MAGIC: case XFS_SUPER_MAGIC: case BTRFS_SUPER_MAGIC:
+      return kKindKnown | kKindWholeReads;
     case PROC_SUPER_MAGIC: case SYSFS_MAGIC: case DEVPTS_SUPER_MAGIC: case CGROUP_SUPER_MAGIC:
     case CGROUP2_SUPER_MAGIC: case DEBUGFS_MAGIC: case TRACEFS_MAGIC: case SECURITYFS_MAGIC:
     case BPF_FS_MAGIC: case PSTOREFS_MAGIC: case EFIVARFS_MAGIC: case BINFMTFS_MAGIC:
@@ -201,10 +219,20 @@ bool IsPseudoFileSystem(int fd) {
     case 0x62656570:  // configfs
     case 0x65735543:  // fusectl
     case 0x19800202:  // mqueue
-      return true;
+      return kKindKnown | kKindPseudo;
     default:
-      return false;
+      return kKindKnown;
   }
+}
+
+// The kind of `listing`'s file system, asked for once.
+uint8_t KindOf(Listing* listing) {
+  uint8_t kind = listing->kind.load(std::memory_order_acquire);
+  if (!kind) {
+    kind = FileSystemKind(listing->fd);
+    listing->kind.store(kind, std::memory_order_release);
+  }
+  return kind;
 }
 
 // The inode number of the "." entry in the first block a listing read, 0
@@ -266,7 +294,7 @@ bool ListNext(Listing* listing, DirEntry& entry) { return ReadEntry(listing, ent
 
 void ListClose(Listing* listing) {
   if (listing == nullptr) return;
-  close(listing->fd);
+  posix::CloseSoon(listing->fd);
   if (listing->buffer) GiveBackBuffer(listing->buffer, listing->capacity);
   delete listing;
 }
@@ -301,13 +329,7 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
   return IdentityOf(st, identity);
 }
 
-bool OnPseudoFileSystem(Listing* listing) {
-  if (!listing->pseudoKnown.load(std::memory_order_acquire)) {
-    listing->pseudo.store(IsPseudoFileSystem(FdOf(listing)), std::memory_order_relaxed);
-    listing->pseudoKnown.store(true, std::memory_order_release);
-  }
-  return listing->pseudo.load(std::memory_order_relaxed);
-}
+bool OnPseudoFileSystem(Listing* listing) { return KindOf(listing) & kKindPseudo; }
 
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
   struct stat st;
@@ -355,10 +377,8 @@ Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, 
   // A directory whose "." is the very inode its parent listed for it was
   // reached through no mount point and no link: it lies on its parent's
   // file system, which need not be asked for again. Anything else is.
-  if (listing && child.listedId != 0 && DotInode(listing) == child.listedId) {
-    listing->pseudo.store(OnPseudoFileSystem(parent), std::memory_order_relaxed);
-    listing->pseudoKnown.store(true, std::memory_order_release);
-  }
+  if (listing && child.listedId != 0 && DotInode(listing) == child.listedId)
+    listing->kind.store(KindOf(parent), std::memory_order_release);
   return listing;
 }
 
@@ -409,6 +429,8 @@ Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring
     // Its subdirectories are compared with it in turn.
     listing->device.store(device, std::memory_order_relaxed);
     listing->deviceKnown.store(true, std::memory_order_release);
+    // On its parent's device, it is on its parent's file system.
+    listing->kind.store(KindOf(parent), std::memory_order_release);
   }
   return listing;
 }
