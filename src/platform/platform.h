@@ -231,6 +231,9 @@ uint64_t MonotonicMilliseconds();
 
 // The processors this process may run on; at least 1.
 uint32_t ProcessorCount();
+// How many listings the process may hold open at once, as far as the
+// system limits it (POSIX: the descriptor limit); at least 1.
+size_t OpenListingLimit();
 
 struct Thread;  // opaque, one started thread
 // Runs `body(argument)` on a new thread with room for deep recursion. Null

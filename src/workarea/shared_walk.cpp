@@ -31,15 +31,21 @@ namespace {
 
 // Entries a worker records from one listing at a time, and the weight of
 // the pieces listed ahead of the walk at most (see Weight): together they
-// bound the memory and the open directories, whatever the tree.
+// bound the memory and the open directories, whatever the tree. Where the
+// system allows fewer open listings, a quarter of them may be ahead and a
+// quarter wait in tasks, so that the walk and the removals under way have
+// the rest.
 constexpr size_t kPieceChildren = 128;
 constexpr size_t kAheadLimit = 2048;
+constexpr size_t kAheadLeast = 16;
 // Pieces a worker lists between looks whether the walk waits for it.
 constexpr size_t kWakeEvery = 128;
 // A long listing is read on when this few of its entries are left to hand out.
 constexpr size_t kReadOnAt = 32;
-// Listings the walk is done with are closed by the workers, this many at a time.
+// Listings the walk is done with are closed by the workers, this many at a
+// time, and tasks wait for a worker this many at most.
 constexpr size_t kCloseBatch = 64;
+constexpr size_t kQueueLimit = 256;
 
 enum TakeState : uint8_t { NoJob, Queued, Taken };
 // Who comes first to a child a worker took: the walk, or the worker that
@@ -125,6 +131,9 @@ struct Shared {
   std::atomic<bool> stopping{false};
   bool stopped = false;         // the workers are gone: the walk's thread frees all
   std::atomic<size_t> ahead{0}; // the weight of the pieces workers listed that the walk has not reached
+  size_t aheadLimit = kAheadLimit;
+  size_t closeBatch = kCloseBatch;
+  size_t queueLimit = kQueueLimit;  // tasks waiting at most, each holding a listing or a batch
   std::atomic<bool> walkWaits{false};
   std::atomic<bool> tasksWaiting{false};  // tasks queued and not begun, for workers between pieces
   size_t reach = 0;             // ExclusionReach()
@@ -167,10 +176,17 @@ void QueueTaskLocked(Task* task) {
   if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
 }
 
-void QueueTask(Task* task) {
+void RunTask(Task* task);
+
+// On the program's thread: hands `task` to the workers, or runs it now
+// while they are behind, so that the tasks waiting, and the listings they
+// hold open, stay few.
+void QueueOrRunTask(Task* task) {
   plat::GateEnter(Walk->jobs);
-  QueueTaskLocked(task);
+  const bool behind = Walk->tasks.size() - Walk->nextTask >= Walk->queueLimit;
+  if (!behind) QueueTaskLocked(task);
   plat::GateLeave(Walk->jobs);
+  if (behind) RunTask(task);
 }
 
 // Drops one holder of `folder`; the last closes its listing and frees it:
@@ -185,11 +201,11 @@ void ReleaseFolder(Folder* folder, bool onWalk) {
   }
   if (folder->listing) Walk->closing.push_back(folder->listing);
   Walk->finished.push_back(folder);
-  if (Walk->finished.size() == kCloseBatch) {
+  if (Walk->finished.size() >= Walk->closeBatch) {
     auto* task = new Task;
     task->closing.swap(Walk->closing);
     task->finished.swap(Walk->finished);
-    QueueTask(task);
+    QueueOrRunTask(task);
   }
 }
 
@@ -360,8 +376,6 @@ void WithdrawPiece(Stack& stack) {
   plat::GateLeave(Walk->jobs);
 }
 
-void RunTask(Task* task);
-
 // Under the jobs gate: runs the next task, if any, with the gate left
 // meanwhile. False when there was none.
 bool RunTaskLocked() {
@@ -378,10 +392,10 @@ bool RunTaskLocked() {
 // Lets the walk catch up once this many pieces wait for it, doing the
 // other work meanwhile: the walk may wait for a removal.
 void AwaitWalk() {
-  if (Walk->ahead.load(std::memory_order_relaxed) < kAheadLimit) return;
+  if (Walk->ahead.load(std::memory_order_relaxed) < Walk->aheadLimit) return;
   WakeWalk();
   plat::GateEnter(Walk->jobs);
-  while (Walk->ahead.load() >= kAheadLimit && !Walk->stopping.load()) {
+  while (Walk->ahead.load() >= Walk->aheadLimit && !Walk->stopping.load()) {
     if (RunTaskLocked()) continue;
     ++Walk->sleepers;
     plat::GateWait(Walk->jobs);
@@ -482,7 +496,7 @@ void Work(void* index) {
   for (;;) {
     if (RunTaskLocked()) continue;
     if (Walk->stopping) break;
-    Piece* piece = Walk->ahead.load(std::memory_order_relaxed) < kAheadLimit ? TakeJobLocked() : nullptr;
+    Piece* piece = Walk->ahead.load(std::memory_order_relaxed) < Walk->aheadLimit ? TakeJobLocked() : nullptr;
     if (!piece) {
       WakeWalk();
       ++Walk->sleepers;
@@ -502,7 +516,7 @@ void Reached(Piece* piece) {
   AwaitFlag(piece->ready);
   const size_t weight = Weight(piece);
   const size_t before = Walk->ahead.fetch_sub(weight);
-  if (before >= kAheadLimit && before - weight < kAheadLimit) {
+  if (before >= Walk->aheadLimit && before - weight < Walk->aheadLimit) {
     plat::GateEnter(Walk->jobs);
     if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
     plat::GateLeave(Walk->jobs);
@@ -526,7 +540,7 @@ void HandOutRemoval(Folder* folder, const wchar_t* name, const std::wstring& pat
   plat::FileIdentity identity;
   if (DeleteEnabled && plat::IdentityAt(folder->listing, name, path, identity))
     Walk->handedDirectories[{identity.volume, identity.file}] = task;
-  QueueTask(task);
+  QueueOrRunTask(task);
 }
 
 // True when the work-area entry `name`, listed before, has been taken away
@@ -674,6 +688,10 @@ bool WalkShared(plat::Listing* top, plat::DirEntry& entry, const std::wstring& t
   shared.jobs = plat::GateCreate();
   shared.done = plat::GateCreate();
   shared.reach = ExclusionReach();
+  const size_t openLimit = plat::OpenListingLimit();
+  shared.aheadLimit = std::clamp(openLimit / 4, kAheadLeast, kAheadLimit);
+  shared.closeBatch = std::clamp<size_t>(openLimit / 64, 1, kCloseBatch);
+  shared.queueLimit = std::clamp<size_t>(openLimit / 4 / shared.closeBatch, 2, kQueueLimit);
   Walk = &shared;
   shared.stacks.resize(workers + 1);
   if (shared.jobs && shared.done) {

@@ -161,6 +161,10 @@ CASES = [
       gone=' '.join('w/a%d/_TD{dead}' % i for i in range(50)),
       prelude='(while :; do mkdir -p w/c/_TD{dead}; rm -rf w/c; done) & "$@"; r=$?; kill $!; exit $r'),
     # /v: depth, spellings, missing paths and the run status, links, pseudo file systems, the whole drive.
+    # A small descriptor limit: what the threads hold open stays within it, and nothing is passed over.
+    C('v-few-descriptors', r'/v {T}\w', None, only='posix', prelude='ulimit -n 100 && exec "$@"',
+      tree=['w/%d/%d/_TD{dead}.%d/' % (i, j, j) for i in range(10) for j in range(100)],
+      gone=' '.join('w/%d/%d/_TD{dead}.%d' % (i, j, j) for i in range(10) for j in range(100))),
     # Listings read in many parts: a walk and a removal see every entry of a long directory.
     C('v-long-listings', r'/v {T}\w', None, gone=' '.join('w/big/_TD{dead}.%d' % i for i in range(8)) + ' w/_TD{dead}',
       tree=['w/big/%s%d/' % ('d' * 200, i) for i in range(1200)] + ['w/big/_TD{dead}.%d/' % i for i in range(8)]

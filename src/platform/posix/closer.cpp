@@ -4,8 +4,10 @@
 // forbidden), each is closed at once, as before.
 #include "platform/posix/closer.h"
 
+#include <fcntl.h>
 #include <linux/io_uring.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -17,7 +19,8 @@ namespace plat::posix {
 
 namespace {
 
-constexpr unsigned kBatch = 64;
+constexpr unsigned kBatch = 32;
+constexpr rlim_t kBatchingLimit = 16384;
 
 class Closer {
  public:
@@ -69,6 +72,10 @@ class Closer {
  private:
   void Open() {
     tried_ = true;
+    // Under a small descriptor limit, descriptors waiting to be closed
+    // could crowd out the walk's own: each is closed at once there.
+    rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < kBatchingLimit) return;
     io_uring_params params;
     std::memset(&params, 0, sizeof params);
     const long ring = syscall(__NR_io_uring_setup, kBatch, &params);
@@ -123,5 +130,14 @@ Closer& ThreadCloser() {
 }  // namespace
 
 void CloseSoon(int fd) { ThreadCloser().Close(fd); }
+
+int OpenAt(int dirFd, const char* name, int flags) {
+  int fd = openat(dirFd, name, flags);
+  if (fd < 0 && errno == EMFILE) {
+    ThreadCloser().Flush();
+    fd = openat(dirFd, name, flags);
+  }
+  return fd;
+}
 
 }  // namespace plat::posix

@@ -282,7 +282,7 @@ bool Fail(int code) {
 }  // namespace
 
 Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
-  const int fd = open(posix::NativeListingFolder(pattern).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = posix::OpenAt(AT_FDCWD, posix::NativeListingFolder(pattern).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;
@@ -339,7 +339,7 @@ bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileI
 }
 
 Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry) {
-  int fd = open(posix::NativePath(base).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = posix::OpenAt(AT_FDCWD, posix::NativePath(base).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   // One component at a time, never through a link: a link fails with ELOOP.
   const std::string rest = posix::NativePath(below);
   for (size_t start = 0; fd >= 0 && start < rest.size();) {
@@ -348,7 +348,7 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
     const std::string component = rest.substr(start, end - start);
     start = end + 1;
     if (component.empty()) continue;
-    const int next = openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int next = posix::OpenAt(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     int code = errno;
     // With O_DIRECTORY a link says "not a directory": tell it for a link.
     struct stat st;
@@ -368,7 +368,7 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
 
 Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, DirEntry& entry) {
   // Relative to the parent's descriptor: no path is resolved again, however deep.
-  const int fd = openat(FdOf(parent), NativeName(child.name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = posix::OpenAt(FdOf(parent), NativeName(child.name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;
@@ -386,7 +386,7 @@ Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring
   const int parentFd = FdOf(parent);
   // O_NOFOLLOW: a link standing there, whenever it was put there, is refused
   // by the open itself, and what is opened is the directory that stood there.
-  const int fd = openat(parentFd, NativeName(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = posix::OpenAt(parentFd, NativeName(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;

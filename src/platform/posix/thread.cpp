@@ -1,6 +1,7 @@
 // POSIX only: the seam's threads and gates, on pthreads.
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <new>
@@ -38,6 +39,12 @@ uint32_t ProcessorCount() {
   }
   const long online = sysconf(_SC_NPROCESSORS_ONLN);
   return online > 0 ? static_cast<uint32_t>(online) : 1;
+}
+
+size_t OpenListingLimit() {
+  rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return size_t{1} << 24;
+  return files.rlim_cur > 16 ? static_cast<size_t>(files.rlim_cur) - 16 : 1;
 }
 
 Thread* ThreadStart(void (*body)(void*), void* argument) {

@@ -28,6 +28,9 @@ DWORD WINAPI RunBody(void* context) {
 
 }  // namespace
 
+// Handles are limited only by memory.
+size_t OpenListingLimit() { return size_t{1} << 24; }
+
 uint32_t ProcessorCount() {
   DWORD_PTR process = 0, system = 0;
   if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
