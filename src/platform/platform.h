@@ -232,7 +232,9 @@ uint64_t MonotonicMilliseconds();
 // The processors this process may run on; at least 1.
 uint32_t ProcessorCount();
 // How many listings the process may hold open at once, as far as the
-// system limits it (POSIX: the descriptor limit); at least 1.
+// system limits it (POSIX: the descriptor limit); at least 1, and
+// kListingsUnlimited where only memory limits them.
+inline constexpr size_t kListingsUnlimited = size_t{1} << 24;
 size_t OpenListingLimit();
 
 struct Thread;  // opaque, one started thread

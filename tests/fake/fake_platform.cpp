@@ -164,7 +164,7 @@ void WriteProgress(const wchar_t*, size_t) {}
 
 // No threads: a walk asked to share its work does it alone.
 uint32_t ProcessorCount() { return 1; }
-size_t OpenListingLimit() { return size_t{1} << 24; }
+size_t OpenListingLimit() { return kListingsUnlimited; }
 Thread* ThreadStart(void (*)(void*), void*) { return nullptr; }
 void ThreadJoin(Thread*) {}
 Gate* GateCreate() { return nullptr; }

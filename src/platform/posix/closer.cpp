@@ -4,13 +4,15 @@
 // forbidden), each is closed at once, as before.
 #include "platform/posix/closer.h"
 
+#include "platform/platform.h"
+
 #include <fcntl.h>
 #include <linux/io_uring.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -20,7 +22,7 @@ namespace plat::posix {
 namespace {
 
 constexpr unsigned kBatch = 32;
-constexpr rlim_t kBatchingLimit = 16384;
+constexpr size_t kBatchingLimit = 16384;
 
 class Closer {
  public:
@@ -28,8 +30,7 @@ class Closer {
     Flush();
     if (ring_ >= 0) {
       munmap(sqes_, sqesBytes_);
-      munmap(sqRing_, sqBytes_);
-      if (cqRing_ != sqRing_) munmap(cqRing_, cqBytes_);
+      munmap(rings_, ringsBytes_);
       close(ring_);
     }
   }
@@ -74,8 +75,7 @@ class Closer {
     tried_ = true;
     // Under a small descriptor limit, descriptors waiting to be closed
     // could crowd out the walk's own: each is closed at once there.
-    rlimit files;
-    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < kBatchingLimit) return;
+    if (OpenListingLimit() < kBatchingLimit) return;
     io_uring_params params;
     std::memset(&params, 0, sizeof params);
     const long ring = syscall(__NR_io_uring_setup, kBatch, &params);
@@ -85,23 +85,22 @@ class Closer {
       close(static_cast<int>(ring));
       return;
     }
-    sqBytes_ = params.sq_off.array + params.sq_entries * sizeof(unsigned);
-    cqBytes_ = params.cq_off.cqes + params.cq_entries * sizeof(io_uring_cqe);
-    if (cqBytes_ > sqBytes_) sqBytes_ = cqBytes_;
-    cqBytes_ = sqBytes_;
+    // Both rings in one mapping (IORING_FEAT_SINGLE_MMAP).
+    ringsBytes_ = std::max(params.sq_off.array + params.sq_entries * sizeof(unsigned),
+                           params.cq_off.cqes + params.cq_entries * sizeof(io_uring_cqe));
     sqesBytes_ = params.sq_entries * sizeof(io_uring_sqe);
-    void* rings = mmap(nullptr, sqBytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
+    void* rings = mmap(nullptr, ringsBytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
                        static_cast<int>(ring), IORING_OFF_SQ_RING);
     void* sqes = rings == MAP_FAILED ? MAP_FAILED
                                      : mmap(nullptr, sqesBytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
                                             static_cast<int>(ring), IORING_OFF_SQES);
     if (sqes == MAP_FAILED) {
-      if (rings != MAP_FAILED) munmap(rings, sqBytes_);
+      if (rings != MAP_FAILED) munmap(rings, ringsBytes_);
       close(static_cast<int>(ring));
       return;
     }
     auto* base = static_cast<char*>(rings);
-    sqRing_ = cqRing_ = rings;
+    rings_ = rings;
     sqHead_ = reinterpret_cast<unsigned*>(base + params.sq_off.head);
     sqTail_ = reinterpret_cast<unsigned*>(base + params.sq_off.tail);
     sqMask_ = reinterpret_cast<unsigned*>(base + params.sq_off.ring_mask);
@@ -115,8 +114,8 @@ class Closer {
   bool tried_ = false;
   int ring_ = -1;
   unsigned pending_ = 0;
-  void *sqRing_ = nullptr, *cqRing_ = nullptr;
-  size_t sqBytes_ = 0, cqBytes_ = 0, sqesBytes_ = 0;
+  void* rings_ = nullptr;
+  size_t ringsBytes_ = 0, sqesBytes_ = 0;
   unsigned *sqHead_ = nullptr, *sqTail_ = nullptr, *sqMask_ = nullptr, *sqArray_ = nullptr;
   unsigned *cqHead_ = nullptr, *cqTail_ = nullptr;
   io_uring_sqe* sqes_ = nullptr;

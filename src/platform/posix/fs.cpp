@@ -282,7 +282,8 @@ bool Fail(int code) {
 }  // namespace
 
 Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
-  const int fd = posix::OpenAt(AT_FDCWD, posix::NativeListingFolder(pattern).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd =
+      posix::OpenAt(AT_FDCWD, posix::NativeListingFolder(pattern).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;

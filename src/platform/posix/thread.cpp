@@ -43,7 +43,7 @@ uint32_t ProcessorCount() {
 
 size_t OpenListingLimit() {
   rlimit files;
-  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return size_t{1} << 24;
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return kListingsUnlimited;
   return files.rlim_cur > 16 ? static_cast<size_t>(files.rlim_cur) - 16 : 1;
 }
 

@@ -29,7 +29,7 @@ DWORD WINAPI RunBody(void* context) {
 }  // namespace
 
 // Handles are limited only by memory.
-size_t OpenListingLimit() { return size_t{1} << 24; }
+size_t OpenListingLimit() { return kListingsUnlimited; }
 
 uint32_t ProcessorCount() {
   DWORD_PTR process = 0, system = 0;
