@@ -32,6 +32,18 @@ inline constexpr uint32_t kErrorNoMoreProcesses = 3;    // ESRCH
 #endif
 // kErrorLinkRefused: a folder that must not be reached through a link is one.
 
+// True for the codes that say the process ran short of open files or memory
+// for a moment (POSIX EMFILE, ENFILE, ENOMEM; Windows too many open files,
+// out of memory, no system resources): what fails with one may work once
+// other work gives back what it holds.
+inline bool IsShortage(uint32_t code) {
+#if defined(_WIN32)
+  return code == 4 || code == 8 || code == 14 || code == 1450;
+#else
+  return code == 24 || code == 23 || code == 12;
+#endif
+}
+
 // ---- attribute bits, as the Windows file system reports them ----
 inline constexpr uint32_t kAttrReadOnly = 0x01;
 inline constexpr uint32_t kAttrDirectory = 0x10;
@@ -46,7 +58,10 @@ uint32_t LastErrorCode();
 
 // ---- directory listing ----
 
-// One entry of a listing. `name` stays valid until the next call on the listing.
+// One entry of a listing. `name` stays valid until the next call on the
+// listing: ListNext overwrites the text `name` points to (and ListClose
+// frees it), so a thread that reads on while another uses an entry copies
+// the name first. The other fields are the caller's own copy.
 struct DirEntry {
   const wchar_t* name = nullptr;
   size_t nameLength = 0;
@@ -63,7 +78,9 @@ Listing* ListFirst(const std::wstring& pattern, DirEntry& entry);
 // Delivers the next entry; false at the end or on any failure. Past the
 // end a listing keeps only its handle: its buffer is given back.
 bool ListNext(Listing* listing, DirEntry& entry);
-// Closes a listing opened by ListFirst.
+// Closes a listing opened by ListFirst. The close itself may be deferred
+// (POSIX: with the thread's next batch, at the latest when the thread
+// ends), but the listing may not be used afterwards.
 void ListClose(Listing* listing);
 
 // ---- attributes ----
@@ -74,10 +91,13 @@ void ListClose(Listing* listing);
 uint32_t FileAttributes(const std::wstring& path);
 
 // What a directory is, whichever path leads to it: two paths that lead to
-// the same directory give the same identity.
+// the same directory give the same identity, and two different directories
+// that exist at the same time never do (POSIX: device and inode; Windows:
+// the volume's serial number and the 128-bit file id).
 struct FileIdentity {
   uint64_t volume = 0;
   uint64_t file = 0;
+  uint64_t fileHigh = 0;  // the upper half of a 128-bit file id; 0 where ids are 64 bits
 };
 // The identity of the directory that `listing` lists.
 bool ListingIdentity(Listing* listing, FileIdentity& identity);
@@ -228,6 +248,11 @@ uint64_t MonotonicMilliseconds();
 // ---- threads ----
 // Every call above may be made from any thread; the last error code is
 // each thread's own. Output (WriteText, WriteProgress) is for one thread.
+// One listing is read (ListNext) by one thread at a time; while it is, any
+// thread may make the calls relative to it (ListChild, ListForRemoval,
+// AttributesAt, IdentityAt, the removals) and ask OnPseudoFileSystem, which
+// fill its cached facts atomically. A listing is closed by one thread, once
+// no other uses it.
 
 // The processors this process may run on; at least 1.
 uint32_t ProcessorCount();

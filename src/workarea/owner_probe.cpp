@@ -28,10 +28,13 @@ bool IsOwnerImage(std::wstring& image) {
 }  // namespace
 
 bool OwnerStateUnknown = false;
+thread_local ShortageRelief* WalkRelief = nullptr;
 
 bool IsOwnerAlive(uint32_t processId) {
   OwnerStateUnknown = false;
   plat::Snapshot* snapshot = plat::SnapshotOpen(processId);
+  if (!snapshot && plat::IsShortage(plat::LastErrorCode()) && WalkRelief && WalkRelief->Relieve())
+    snapshot = plat::SnapshotOpen(processId);
   if (!snapshot) return ProbeFailed(plat::LastErrorCode());
 
   uint32_t id = 0;

@@ -9,7 +9,15 @@ namespace {
 
 uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path);
 
+// The code a removal or a measuring gives up with, unreported, for want
+// of descriptors or memory while GiveUpOnShortage holds.
+constexpr uint32_t kGaveUp = 0xFFFFFFFFu;
+
+// True when the failure just recorded is a shortage to give up on.
+bool GivesUp() { return GiveUpOnShortage && plat::IsShortage(plat::LastErrorCode()); }
+
 uint32_t Failed(const std::wstring& path) {
+  if (GivesUp()) return kGaveUp;
   uint32_t code = plat::LastErrorCode();
   ReportError(code, path.c_str());
   return code;
@@ -56,10 +64,8 @@ uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attrib
     // A link is removed itself; what it leads to is never listed.
     if (attributes & plat::kAttrReparsePoint) return plat::RemoveLinkAt(parent, name, path) ? 0 : Failed(path);
     if (plat::RemoveEmptyDirectoryAt(parent, name, path)) return 0;
-    const uint32_t code = plat::LastErrorCode();
-    if (code == plat::kErrorDirNotEmpty) return EmptyAndRemove(parent, name, path);
-    ReportError(code, path.c_str());
-    return code;
+    if (plat::LastErrorCode() == plat::kErrorDirNotEmpty) return EmptyAndRemove(parent, name, path);
+    return Failed(path);
   }
   if (plat::DeleteFileAt(parent, name, path)) return 0;
   return Failed(path);
@@ -67,21 +73,21 @@ uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attrib
 
 // Adds up what the entry `name` holds, reading only: itself, and below a
 // directory that is no link and on the same file system everything in it.
-void Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path,
-             uint64_t& entries, uint64_t& bytes) {
+// kGaveUp when it gave up (GiveUpOnShortage), otherwise 0.
+uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path,
+                 uint64_t& entries, uint64_t& bytes) {
   ++entries;
   const bool directory = attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory);
   if (!directory) {
     if (!(attributes & plat::kAttrReparsePoint)) bytes += plat::FileSizeAt(parent, name, path);
-    return;
+    return 0;
   }
-  if (attributes & plat::kAttrReparsePoint) return;
+  if (attributes & plat::kAttrReparsePoint) return 0;
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
-  if (!listing) return;
-  VisitEntries(listing, entry, path, [&](plat::Listing* folder, const plat::DirEntry& item) {
-    Measure(folder, item.name, item.attributes, path, entries, bytes);
-    return 0u;
+  if (!listing) return GivesUp() ? kGaveUp : 0;
+  return VisitEntries(listing, entry, path, [&](plat::Listing* folder, const plat::DirEntry& item) {
+    return Measure(folder, item.name, item.attributes, path, entries, bytes);
   });
 }
 
@@ -91,17 +97,29 @@ uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& pa
   return RemoveEntry(parent, name, plat::AttributesAt(parent, name, path), path);
 }
 
-void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+thread_local bool GiveUpOnShortage = false;
+
+bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure) {
   // What the entry is, asked once for measuring and removing it.
   const uint32_t attributes = plat::AttributesAt(parent, name, path);
-  uint64_t entries = 0, bytes = 0;
-  if (ItemOpen()) Measure(parent, name, attributes, path, entries, bytes);
+  if (ItemOpen() && !measure.taken) {
+    measure = StaleMeasure{};
+    if (Measure(parent, name, attributes, path, measure.entries, measure.bytes) == kGaveUp) return false;
+    measure.taken = true;
+  }
   if (DeleteEnabled == 0) {
-    EndItem(VerdictStale, ActionWouldRemove, entries, bytes);
-    return;
+    EndItem(VerdictStale, ActionWouldRemove, measure.entries, measure.bytes);
+    return true;
   }
   const uint32_t code = RemoveEntry(parent, name, attributes, path);
+  if (code == kGaveUp) return false;
   // The trace follows every attempt, a failed one too.
   if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, path.c_str(), nullptr, false);
-  EndItem(VerdictStale, code == 0 ? ActionRemoved : ActionFailed, entries, bytes);
+  EndItem(VerdictStale, code == 0 ? ActionRemoved : ActionFailed, measure.entries, measure.bytes);
+  return true;
+}
+
+void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+  StaleMeasure measure;
+  RemoveStaleItem(parent, name, path, measure);
 }

@@ -1,24 +1,52 @@
-// The /v walk shared among threads, with the output of the one-thread walk.
+// The /v walk shared among worker threads, with the one-thread walk's output
+// and the tree it leaves.
 //
-// Worker threads list directories ahead of the walk and remove stale work
-// areas; the program's own thread goes through what they listed in the
-// one-thread order and decides everything that order decides: it judges
-// every work-area name, follows or passes over every link, and prints.
-// Each worker lists a subtree depth first, the walk's order, and a worker
-// out of work takes the largest part another thread has not begun.
-// Workers never judge and never print: a removal's lines are written into a
-// place kept for them in the output, so the bytes are those of one thread.
+// Who does what. The program's thread, "the walk", goes through the tree in
+// the one-thread order and alone decides and prints: it judges every
+// work-area name, looks at every link, applies the exclusions and writes the
+// output out in order (PlanEntry, the rule the one-thread walk applies).
+// Workers only list plain subdirectories ahead of it (ClassifyEntry: no
+// link, no work-area name, nothing excluded; those are the walk's to decide
+// when it gets there) and remove the stale items it hands them.
 //
-// What a worker listed may be older than the one-thread walk would have
-// seen, but only the walk's own removals change the tree it walks, and they
-// are caught where they could show: a link is followed only once every
-// removal handed out before it is done, and a work-area name that is a
-// directory already being removed waits for that removal and is passed
-// over when it is gone.
+// One state per plain subdirectory entry (Entry::state):
+//   Untaken -> Claimed -> Listed | Empty | Failed | Returned
+// Whoever moves it from Untaken to Claimed (a worker, or the walk when it
+// comes first) opens and lists it and publishes the outcome; the walk reads
+// it in its order, waiting while it is Claimed. Listed: a Folder holds what
+// was read. Empty: nothing in it to enter or decide; closed at once.
+// Failed: it could not be opened, or lies on a pseudo file system; the
+// one-thread walk passes it over as silently, and it is never opened again.
+// Returned: the worker ran short of descriptors; the walk lists it itself.
+// The rest of a long listing has a state of its own (Piece::nextState),
+// Untaken -> Claimed -> Listed.
+//
+// Why a worker's listing is what the one thread would have seen: the walk's
+// removals are the only changes it makes, and a removal takes away one work
+// area's tree, on its file system, never through a link. Workers list only
+// plain directories reached through plain entries, so nothing inside a work
+// area; one of their listings can be out of date only where a link, or a
+// second way to one directory, leads into what was removed. So the walk
+// looks at a link's kind and target itself once every removal handed out
+// before it is done, and passes over a work-area entry that a removal took
+// away meanwhile, which the one thread would never have met.
+//
+// Descriptors. A worker that runs short (plat::IsShortage) gives back what
+// it was doing: a listing is Returned, a removal gives up unreported
+// (GiveUpOnShortage) and is made again. The walk then goes on alone
+// (GoAlone): it stops the workers, which closes all they held, closes what
+// was listed ahead of it, makes the removals given back, and from there on
+// it is the one-thread walk: what the one thread gets through, it does too.
+//
+// Output. A removal's lines go into a place kept for them (ReserveOutput),
+// which the walk writes out in order; its item record travels with it.
 #include <algorithm>
 #include <atomic>
+#include <cassert>
+#include <deque>
 #include <map>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "common/catalog.h"
@@ -29,506 +57,753 @@
 
 namespace {
 
-// Entries a worker records from one listing at a time, and the weight of
-// the pieces listed ahead of the walk at most (see Weight): together they
-// bound the memory and the open directories, whatever the tree. Where the
-// system allows fewer open listings, a quarter of them may be ahead and a
-// quarter wait in tasks, so that the walk and the removals under way have
-// the rest.
-constexpr size_t kPieceChildren = 128;
+// Entries recorded from one listing at a time, and the weight of what was
+// listed ahead of the walk at most (see Weight): together they bound the
+// memory and the open directories whatever the tree. Under a descriptor
+// limit, a quarter of it may be ahead of the walk.
+constexpr size_t kPieceEntries = 128;
 constexpr size_t kAheadLimit = 2048;
 constexpr size_t kAheadLeast = 16;
 // Pieces a worker lists between looks whether the walk waits for it.
 constexpr size_t kWakeEvery = 128;
 // A long listing is read on when this few of its entries are left to hand out.
 constexpr size_t kReadOnAt = 32;
-// Listings the walk is done with are closed by the workers, this many at a
-// time, and tasks wait for a worker this many at most.
-constexpr size_t kCloseBatch = 64;
+// Removals waiting for a worker at most; past that the walk makes them.
 constexpr size_t kQueueLimit = 256;
 
-enum TakeState : uint8_t { NoJob, Queued, Taken };
-// Who comes first to a child a worker took: the walk, or the worker that
-// found it an empty directory and let it go, so that no record of it waits.
-enum MeetState : uint8_t { Unmet, WalkCame, LetGo };
+enum State : uint8_t { Untaken, Claimed, Listed, Empty, Failed, Returned };
 
 struct Folder;
-struct Piece;
 
-// One subdirectory entry, as a worker recorded it.
-struct Child {
-  uint32_t nameAt;
-  uint32_t nameLength;
-  uint32_t attributes;
-  bool plain;                           // the workers may list it; otherwise the walk decides
-  uint64_t listedId;
-  std::atomic<Folder*> folder{nullptr}; // made by the thread that takes it
-  std::atomic<uint8_t> meet{Unmet};
+// One subdirectory entry as listed: written by its lister before the piece
+// that holds it is published; `state` and `folder` as the state says.
+struct Entry {
+  uint32_t nameAt = 0, nameLength = 0, attributes = 0;
+  uint64_t listedId = 0;
+  bool plain = false;                   // the workers may list it
+  std::atomic<uint8_t> state{Untaken};  // plain entries only
+  Folder* folder = nullptr;             // Listed: written before `state`
 };
 
-// A run of entries of one listing. A folder's first piece is part of it.
+// Up to kPieceEntries subdirectory entries of one listing, in its order.
+// Written by its lister before it is published and read-only after, but
+// `nextState` (atomic) and `handedOut` (under the lock).
 struct Piece {
   Folder* folder = nullptr;
-  bool first = false;                 // the folder's first piece, part of it
-  bool opens = false;                 // the folder is opened first
-  std::unique_ptr<Child[]> children;
-  size_t childCount = 0;
-  std::wstring names;                 // the children's names, each ended by a NUL
-  Piece* next = nullptr;              // the rest of the listing, when there is more
-  std::atomic<uint8_t> nextState{NoJob};
-  size_t handedOut = 0;               // children looked at by TakeJobLocked; under the jobs gate
-  std::atomic<uint32_t> holders{1};   // the walk, and the worker going through its children
-  std::atomic<bool> ready{false};     // listed: children, names and next are set
-  bool hasJobs = false;               // a plain child or a rest to list
-  bool byWalk = false;                // listed by the walk's own thread
+  std::unique_ptr<Entry[]> entries;
+  size_t count = 0;
+  std::wstring names;                       // the entries' names, each ended by a NUL
+  Piece* next = nullptr;                    // the rest of the listing, when there is more
+  std::atomic<uint8_t> nextState{Untaken};  // for `next`: Untaken -> Claimed -> Listed
+  bool hasJobs = false;                     // a plain entry, or a rest to read
+  bool byWalk = false;                      // read by the walk; else by a worker, ahead of it
+  size_t weight = 0;                        // what it counts ahead of the walk
+  size_t handedOut = 0;                     // entries TakeFromLocked looked at
 };
 
-// A directory to be listed, and once listed open until the walk and every
-// removal in it are done with it.
+// A listed directory, open until its last holder lets it go: the walk
+// until it is through with it, a thread while it goes through its pieces,
+// each removal in it. The last closes the listing and frees it.
 struct Folder {
-  plat::Listing* parent = nullptr;    // the listing it is opened from
-  Child* child = nullptr;             // its entry there, when a worker took it
-  const wchar_t* name = nullptr;      // in its parent's piece, which outlives its opening
-  size_t nameLength = 0;
-  uint64_t listedId = 0;
-  bool pathKnown = false;             // `path` is kept where exclusions can still match below
-  std::wstring path;                  // with its final separator
-  plat::Listing* listing = nullptr;   // null once listed when nothing in it is left to decide
-  bool listed = false;                // opened and read
-  bool openFailed = false;
+  plat::Listing* listing = nullptr;  // written once, by its lister
+  bool pathKnown = false;            // `path` is kept where exclusions can still match below
+  std::wstring path;                 // with its final separator, when known
   Piece first;
-  std::atomic<uint32_t> holders{2};   // the walk, its first piece, and each removal in it
+  std::atomic<uint32_t> holders{1};
+  ~Folder() {
+    for (Piece* piece = first.next; piece;) {
+      Piece* next = piece->next;
+      delete piece;
+      piece = next;
+    }
+  }
 };
 
-// Work for any worker besides listing: a stale entry to remove (or, in
-// list mode, to measure), or listings to close.
+// A stale item handed out. The walk fills it before it is queued; a worker
+// that takes it owns it until it stores `state`; then the walk again.
+enum TaskState : uint8_t { TaskWaiting, TaskDone, TaskGaveUp };
+using IdentityKey = std::tuple<uint64_t, uint64_t, uint64_t>;
 struct Task {
   Folder* folder = nullptr;
-  std::wstring name;
-  std::wstring path;
+  std::wstring name, path;
   OpenItem* item = nullptr;
   OutputSegment* output = nullptr;
-  std::vector<plat::Listing*> closing;
-  std::vector<Folder*> finished;
-  std::atomic<bool> done{false};
+  StaleMeasure measure;
+  bool identified = false;
+  IdentityKey identity;
+  std::atomic<uint8_t> state{TaskWaiting};
 };
 
-// The pieces a thread is going through, outermost first, whose children
-// other threads may take: a thread takes the outermost first, the largest
-// part of the tree, so that each thread keeps to a subtree of its own.
+// The pieces a thread is going through, outermost first, whose entries
+// others may take: they take the outermost first, the largest part of the
+// tree, so that each thread keeps to a subtree of its own.
 struct Stack {
   std::vector<Piece*> pieces;
   size_t exhausted = 0;  // pieces[0, exhausted) have nothing left to take
 };
 
-struct Shared {
-  plat::Gate* jobs = nullptr;   // the stacks, the task queue, `sleepers`, `stopping`
-  plat::Gate* done = nullptr;   // the walk sleeps here for a piece or a removal
-  std::vector<Stack> stacks;    // one for each worker, and the walk's last
-  std::vector<Task*> tasks;
-  size_t nextTask = 0;
-  size_t sleepers = 0;
-  std::atomic<bool> stopping{false};
-  bool stopped = false;         // the workers are gone: the walk's thread frees all
-  std::atomic<size_t> ahead{0}; // the weight of the pieces workers listed that the walk has not reached
-  size_t aheadLimit = kAheadLimit;
-  size_t closeBatch = kCloseBatch;
-  size_t queueLimit = kQueueLimit;  // tasks waiting at most, each holding a listing or a batch
-  std::atomic<bool> walkWaits{false};
-  std::atomic<bool> tasksWaiting{false};  // tasks queued and not begun, for workers between pieces
-  size_t reach = 0;             // ExclusionReach()
-  std::vector<plat::Thread*> threads;
-  // The program thread's own: every removal handed out, those of
-  // directories by identity, and the listings it is done with.
-  std::vector<Task*> handed;
-  std::map<std::pair<uint64_t, uint64_t>, Task*> handedDirectories;
-  std::vector<plat::Listing*> closing;
-  std::vector<Folder*> finished;
+// A worker's job: list entry `index` of `piece`, or (kReadOn) read the
+// rest of its listing. Claimed under the lock.
+constexpr size_t kReadOn = SIZE_MAX;
+struct Job {
+  Piece* piece = nullptr;
+  size_t index = 0;
 };
-Shared* Walk = nullptr;
 
-// Wakes the walk if it sleeps; workers call it every kWakeEvery pieces,
-// after each task, and before they wait, not after each piece or job, so
-// that a walk that has caught up sleeps once for many pieces.
-void WakeWalk() {
-  if (!Walk->walkWaits.load()) return;
-  plat::GateEnter(Walk->done);
-  plat::GateWakeAll(Walk->done);
-  plat::GateLeave(Walk->done);
+// Where the walk is: a folder on its path, the piece and entry it is at.
+struct Frame {
+  Folder* folder;
+  Piece* piece;
+  size_t at;
+};
+
+// For the debug builds' checks of who touches what.
+thread_local bool OnWalkThread = false;
+thread_local bool HoldsLock = false;
+
+size_t Weight(size_t count) { return 1 + count / 16; }
+
+bool Claim(std::atomic<uint8_t>& state) {
+  uint8_t untaken = Untaken;
+  return state.compare_exchange_strong(untaken, Claimed, std::memory_order_acq_rel);
 }
 
-// On the program's thread: waits for `flag`, writing out finished output meanwhile.
-void AwaitFlag(const std::atomic<bool>& flag) {
-  while (!flag.load()) {
-    WriteCompletedOutput();
-    plat::GateEnter(Walk->done);
-    Walk->walkWaits.store(true);
-    if (!flag.load()) plat::GateWait(Walk->done);
-    Walk->walkWaits.store(false);
-    plat::GateLeave(Walk->done);
+class SharedWalk final : public ShortageRelief {
+ public:
+  explicit SharedWalk(uint32_t workers);
+  ~SharedWalk();
+  bool Relieve() override {
+    if (alone_) return false;
+    GoAlone();
+    return true;
+  }
+  bool Started() const { return !threads_.empty(); }
+  void Walk(plat::Listing* top, const plat::DirEntry& entry, const std::wstring& typed, std::wstring& path);
+
+ private:
+  struct Worker {
+    SharedWalk* walk;
+    Stack* stack;
+  };
+
+  void Lock() {
+    plat::GateEnter(jobs_);
+    HoldsLock = true;
+  }
+  void Unlock() {
+    HoldsLock = false;
+    plat::GateLeave(jobs_);
+  }
+  void WaitLocked() {
+    assert(HoldsLock);
+    ++sleepers_;
+    HoldsLock = false;
+    plat::GateWait(jobs_);
+    HoldsLock = true;
+    --sleepers_;
+  }
+  void WakeWorkersLocked() {
+    assert(HoldsLock);
+    if (sleepers_) plat::GateWakeAll(jobs_);
+  }
+
+  // Workers.
+  static void WorkerMain(void* worker);
+  void Work(Stack& stack);
+  Job TakeJobLocked();
+  Job TakeFromLocked(Piece* top);
+  bool RunTaskLocked();
+  void RunTask(Task* task);
+  void GoThrough(Stack& stack, Folder* folder, Piece* piece, size_t& listed);
+  void ListAhead(Stack& stack, Piece* piece, Entry& entry, size_t& listed);
+  void AwaitWalk();
+  void WakeWalk();
+
+  // Any thread.
+  uint8_t Open(const Folder* parent, const wchar_t* name, size_t length, uint32_t attributes, uint64_t listedId,
+               bool ahead, Folder*& made);
+  void Record(Folder* folder, Piece* piece, plat::DirEntry& entry, bool have, bool ahead);
+  void ReadOn(Folder* folder, Piece* before, bool ahead);
+  void Offer(Stack& stack, Piece* piece);
+  void Withdraw(Stack& stack);
+  static void Release(Folder* folder);
+
+  // The walk's thread.
+  void WalkFolder(Folder* folder, const std::wstring* typed, size_t parentLength, std::wstring& path);
+  void WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, std::wstring& path);
+  void Decide(Folder* folder, const Entry& entry, const wchar_t* name, std::wstring_view parent,
+              std::wstring& path);
+  void Enter(Folder* folder, std::wstring& path);
+  template <typename Ready>
+  void Await(Ready ready);
+  void Reached(Piece* piece);
+  void HandOut(Folder* folder, const wchar_t* name, const std::wstring& path);
+  void AwaitTask(Task* task);
+  void AwaitRemovals();
+  void Settle();
+  bool RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, const std::wstring& path);
+  void GoAlone();
+  void StopWorkers();
+  void Evict(Folder* folder);
+
+  // ---- written before the workers start, read-only after ----
+  plat::Gate* jobs_ = nullptr;  // the lock, and the workers' wait for jobs
+  plat::Gate* done_ = nullptr;  // the walk's wait for a listing or a removal
+  size_t aheadLimit_ = kAheadLimit;
+  size_t queueLimit_ = kQueueLimit;
+  size_t reach_ = 0;  // ExclusionReach()
+  std::vector<Worker> workers_;
+  std::vector<Stack> stacks_;  // one for each worker, and the walk's last (their contents: under the lock)
+
+  // ---- under the lock (jobs_) ----
+  std::deque<Task*> queue_;  // removals no worker has taken yet
+  size_t sleepers_ = 0;
+  bool stopping_ = false;
+
+  // ---- atomic ----
+  // The weight of the pieces workers listed that the walk has not reached:
+  // added to before a piece is published and taken from once the walk has
+  // seen it, so it never goes below 0. Relaxed: a bound, not a handshake.
+  std::atomic<size_t> ahead_{0};
+  // The walk waits on done_: it stores true, then looks again at what it
+  // waits for; a worker stores what it publishes, then (at its next
+  // WakeWalk) loads this and wakes the walk. Both sequentially consistent,
+  // so that the walk sees the publication or the worker sees it waiting.
+  std::atomic<bool> walkWaits_{false};
+  // Removals are queued (relaxed: a hint for workers between pieces; the
+  // queue itself is under the lock).
+  std::atomic<bool> tasksWaiting_{false};
+  // Listing ahead stops: a thread ran short, or the walk goes alone.
+  // Relaxed: whoever sees it late only does what it would have done before.
+  std::atomic<bool> noMoreAhead_{false};
+
+  // ---- the walk's thread only ----
+  std::vector<plat::Thread*> threads_;
+  bool alone_ = false;         // the workers are stopped: this is the one-thread walk
+  std::vector<Frame> frames_;  // where the walk is, outermost first
+  std::deque<Task*> handed_;   // removals handed out and not yet settled, in order
+  uint64_t handedCount_ = 0;   // removals handed out in this walk, settled or not
+  std::map<IdentityKey, Task*> handedDirectories_;  // those of handed_ by identity
+};
+
+SharedWalk::SharedWalk(uint32_t workers) {
+  assert(OnWalkThread);
+  reach_ = ExclusionReach();
+  const size_t openLimit = plat::OpenListingLimit();
+  aheadLimit_ = std::clamp(openLimit / 4, kAheadLeast, kAheadLimit);
+  queueLimit_ = std::clamp<size_t>(openLimit / 64, 2, kQueueLimit);
+  jobs_ = plat::GateCreate();
+  done_ = plat::GateCreate();
+  if (!jobs_ || !done_) return;
+  stacks_.resize(workers + 1);
+  workers_.reserve(workers);
+  for (uint32_t i = 0; i < workers; ++i) workers_.push_back({this, &stacks_[i]});
+  for (Worker& worker : workers_) {
+    plat::Thread* thread = plat::ThreadStart(WorkerMain, &worker);
+    if (!thread) break;
+    threads_.push_back(thread);
   }
 }
 
-// Under the jobs gate: hands `task` to the workers.
-void QueueTaskLocked(Task* task) {
-  Walk->tasks.push_back(task);
-  Walk->tasksWaiting.store(true, std::memory_order_relaxed);
-  if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
+SharedWalk::~SharedWalk() {
+  StopWorkers();
+  plat::GateDestroy(jobs_);
+  plat::GateDestroy(done_);
 }
 
-void RunTask(Task* task);
+// ---- workers ----
 
-// On the program's thread: hands `task` to the workers, or runs it now
-// while they are behind, so that the tasks waiting, and the listings they
-// hold open, stay few.
-void QueueOrRunTask(Task* task) {
-  plat::GateEnter(Walk->jobs);
-  const bool behind = Walk->tasks.size() - Walk->nextTask >= Walk->queueLimit;
-  if (!behind) QueueTaskLocked(task);
-  plat::GateLeave(Walk->jobs);
-  if (behind) RunTask(task);
+void SharedWalk::WorkerMain(void* argument) {
+  auto* worker = static_cast<Worker*>(argument);
+  GiveUpOnShortage = true;
+  worker->walk->Work(*worker->stack);
 }
 
-// Drops one holder of `folder`; the last closes its listing and frees it:
-// on a worker at once, on the program's thread in batches handed to the
-// workers, which made them.
-void ReleaseFolder(Folder* folder, bool onWalk) {
-  if (folder->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  if (!onWalk || Walk->stopped) {
-    plat::ListClose(folder->listing);
-    delete folder;
+void SharedWalk::Work(Stack& stack) {
+  // Pieces listed, across jobs: the walk is woken every kWakeEvery of them.
+  size_t listed = 0;
+  Lock();
+  for (;;) {
+    if (RunTaskLocked()) continue;
+    if (stopping_) break;
+    Job job;
+    if (!noMoreAhead_.load(std::memory_order_relaxed) && ahead_.load(std::memory_order_relaxed) < aheadLimit_)
+      job = TakeJobLocked();
+    if (!job.piece) {
+      Unlock();
+      WakeWalk();
+      Lock();
+      if (!stopping_ && queue_.empty()) WaitLocked();
+      continue;
+    }
+    Unlock();
+    Folder* folder = job.piece->folder;
+    if (job.index == kReadOn) {
+      // This thread goes through what it reads: it holds the folder first.
+      folder->holders.fetch_add(1, std::memory_order_relaxed);
+      ReadOn(folder, job.piece, true);
+      if (++listed % kWakeEvery == 0) WakeWalk();
+      GoThrough(stack, folder, job.piece->next, listed);
+      Release(folder);
+    } else {
+      ListAhead(stack, job.piece, job.piece->entries[job.index], listed);
+    }
+    Lock();
+  }
+  Unlock();
+}
+
+// Under the lock: the next job, the largest part first.
+Job SharedWalk::TakeJobLocked() {
+  assert(HoldsLock);
+  for (Stack& stack : stacks_) {
+    for (size_t i = stack.exhausted; i < stack.pieces.size(); ++i) {
+      if (Job job = TakeFromLocked(stack.pieces[i]); job.piece) return job;
+      if (i == stack.exhausted) ++stack.exhausted;
+    }
+  }
+  return {};
+}
+
+// Under the lock: from `top`, the rest of its listing when few of its
+// entries are left, else its next plain entry nobody took. The thread going
+// through `top` holds its folder, and the walk holds it until every entry
+// and the rest are published, so the job's thread may use it until then.
+Job SharedWalk::TakeFromLocked(Piece* top) {
+  assert(HoldsLock);
+  if (top->next && top->count - top->handedOut <= kReadOnAt && Claim(top->nextState)) return {top, kReadOn};
+  while (top->handedOut < top->count) {
+    const size_t index = top->handedOut++;
+    Entry& entry = top->entries[index];
+    if (entry.plain && Claim(entry.state)) return {top, index};
+  }
+  if (top->next && Claim(top->nextState)) return {top, kReadOn};
+  return {};
+}
+
+// Under the lock: makes the next removal queued, if any, with the lock left meanwhile.
+bool SharedWalk::RunTaskLocked() {
+  assert(HoldsLock);
+  if (queue_.empty()) return false;
+  Task* task = queue_.front();
+  queue_.pop_front();
+  if (queue_.empty()) tasksWaiting_.store(false, std::memory_order_relaxed);
+  Unlock();
+  RunTask(task);
+  WakeWalk();
+  Lock();
+  return true;
+}
+
+// Removes (in list mode measures) one stale item. Where it gave up for
+// want of descriptors nothing was written: the place in the output and the
+// item record wait for it to be made again.
+void SharedWalk::RunTask(Task* task) {
+  CaptureOutput(task->output);
+  AttachItem(task->item);
+  task->item = nullptr;
+  const bool made = RemoveStaleItem(task->folder->listing, task->name.c_str(), task->path, task->measure);
+  if (made) {
+    CaptureOutput(nullptr);
+    CompleteOutput(task->output);
+    Release(task->folder);
+    task->folder = nullptr;
+  } else {
+    task->item = DetachItem();
+    CaptureOutput(nullptr);
+    noMoreAhead_.store(true, std::memory_order_relaxed);
+  }
+  task->state.store(made ? TaskDone : TaskGaveUp, std::memory_order_seq_cst);
+}
+
+// Goes through `piece` and the rest of its listing that this thread reads:
+// lists every plain entry nobody took, depth first. `folder` is held by
+// this thread meanwhile.
+void SharedWalk::GoThrough(Stack& stack, Folder* folder, Piece* piece, size_t& listed) {
+  for (;;) {
+    if (!piece->hasJobs) return;
+    Offer(stack, piece);
+    for (size_t i = 0; i < piece->count; ++i) {
+      Entry& entry = piece->entries[i];
+      if (!entry.plain) continue;
+      AwaitWalk();
+      if (tasksWaiting_.load(std::memory_order_relaxed)) {
+        Lock();
+        while (RunTaskLocked()) {
+        }
+        Unlock();
+      }
+      if (Claim(entry.state)) ListAhead(stack, piece, entry, listed);
+    }
+    Withdraw(stack);
+    if (!piece->next || !Claim(piece->nextState)) return;
+    ReadOn(folder, piece, true);
+    if (++listed % kWakeEvery == 0) WakeWalk();
+    piece = piece->next;
+  }
+}
+
+// Lists the plain entry `entry` of `piece`, claimed by this thread,
+// publishes the outcome, and goes through what it holds.
+void SharedWalk::ListAhead(Stack& stack, Piece* piece, Entry& entry, size_t& listed) {
+  if (noMoreAhead_.load(std::memory_order_relaxed)) {
+    entry.state.store(Returned, std::memory_order_seq_cst);
     return;
   }
-  if (folder->listing) Walk->closing.push_back(folder->listing);
-  Walk->finished.push_back(folder);
-  if (Walk->finished.size() >= Walk->closeBatch) {
-    auto* task = new Task;
-    task->closing.swap(Walk->closing);
-    task->finished.swap(Walk->finished);
-    QueueOrRunTask(task);
+  Folder* folder = nullptr;
+  const uint8_t state = Open(piece->folder, piece->names.c_str() + entry.nameAt, entry.nameLength,
+                             entry.attributes, entry.listedId, true, folder);
+  if (++listed % kWakeEvery == 0) WakeWalk();
+  if (state == Returned) noMoreAhead_.store(true, std::memory_order_relaxed);
+  const bool goThrough = state == Listed && folder->first.hasJobs;
+  if (goThrough) folder->holders.store(2, std::memory_order_relaxed);  // the walk, and this thread
+  entry.folder = folder;
+  entry.state.store(state, std::memory_order_seq_cst);
+  if (!goThrough) return;
+  GoThrough(stack, folder, &folder->first, listed);
+  Release(folder);
+}
+
+// Lets the walk catch up once this much waits for it, making removals meanwhile.
+void SharedWalk::AwaitWalk() {
+  if (ahead_.load(std::memory_order_relaxed) < aheadLimit_) return;
+  WakeWalk();
+  Lock();
+  while (ahead_.load(std::memory_order_relaxed) >= aheadLimit_ && !stopping_ &&
+         !noMoreAhead_.load(std::memory_order_relaxed)) {
+    if (RunTaskLocked()) continue;
+    WaitLocked();
   }
+  Unlock();
 }
 
-// The first piece of `folder` is released: it is part of the folder.
-void ReleaseFirstPiece(Folder* folder, bool onWalk) {
-  if (folder->first.holders.fetch_sub(1, std::memory_order_acq_rel) == 1) ReleaseFolder(folder, onWalk);
+// Wakes the walk if it sleeps. Workers call it every kWakeEvery pieces,
+// after each removal and before they wait, not after each piece: a walk
+// that has caught up then sleeps once for many pieces, and is woken at the
+// latest when the worker it waits for has nothing left to do.
+void SharedWalk::WakeWalk() {
+  if (!walkWaits_.load(std::memory_order_seq_cst)) return;
+  plat::GateEnter(done_);
+  plat::GateWakeAll(done_);
+  plat::GateLeave(done_);
 }
 
-void ReleasePiece(Piece* piece, bool onWalk) {
-  if (piece->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  if (piece->first)
-    ReleaseFolder(piece->folder, onWalk);
-  else
-    delete piece;
-}
+// ---- any thread ----
 
-// What a listed piece counts for ahead of the walk: its records, and its
-// entries, so that the entries of one long listing are bounded too.
-size_t Weight(const Piece* piece) { return 1 + piece->childCount / 16; }
-
-Folder* NewFolder(plat::Listing* parent, const wchar_t* name, size_t length, uint64_t listedId,
-                  const std::wstring* path) {
+// Opens the subdirectory `name` of `parent` and reads its first piece.
+// Listed (`made` is the new folder), Empty, Failed, or Returned when the
+// open failed for want of descriptors. `ahead`: read by a worker, so it
+// counts ahead of the walk.
+uint8_t SharedWalk::Open(const Folder* parent, const wchar_t* name, size_t length, uint32_t attributes,
+                         uint64_t listedId, bool ahead, Folder*& made) {
+  made = nullptr;
+  const plat::DirEntry self{name, length, attributes, listedId};
+  plat::DirEntry first;
+  plat::Listing* listing = plat::ListChild(parent->listing, self, parent->path, first);
+  if (!listing) return plat::IsShortage(plat::LastErrorCode()) ? Returned : Failed;
+  if (plat::OnPseudoFileSystem(listing)) {
+    plat::ListClose(listing);
+    return Failed;
+  }
   auto* folder = new Folder;
-  folder->parent = parent;
-  folder->name = name;
-  folder->nameLength = length;
-  folder->listedId = listedId;
-  // Below a folder whose path is longer than any exclusion, none can match.
-  if (path && path->size() + 1 < Walk->reach) {
-    folder->pathKnown = true;
-    folder->path = *path;
-    if (folder->path.back() != L'\\') folder->path += L'\\';
-  }
+  folder->listing = listing;
   folder->first.folder = folder;
-  folder->first.first = true;
-  folder->first.opens = true;
-  return folder;
-}
-
-bool Take(std::atomic<uint8_t>& state) {
-  uint8_t queued = Queued;
-  return state.compare_exchange_strong(queued, Taken);
-}
-
-// The plain subdirectory `child` of `piece` for the calling thread to
-// list, made now; null when another thread has taken it.
-Folder* TakeChild(Piece* piece, Child& child) {
-  if (child.folder.load(std::memory_order_acquire)) return nullptr;
-  const Folder* parent = piece->folder;
-  const wchar_t* name = piece->names.c_str() + child.nameAt;
-  std::wstring childPath;
-  if (parent->pathKnown) childPath.assign(parent->path).append(name, child.nameLength);
-  Folder* made = NewFolder(parent->listing, name, child.nameLength, child.listedId,
-                           parent->pathKnown ? &childPath : nullptr);
-  made->child = &child;
-  Folder* none = nullptr;
-  if (child.folder.compare_exchange_strong(none, made)) return made;
-  delete made;
-  return nullptr;
-}
-
-// What a worker records of one entry, before the piece's children are made.
-struct Recorded {
-  uint32_t nameAt, nameLength, attributes;
-  uint64_t listedId;
-  bool plain;
-};
-
-// Lists one piece of a folder: opens the folder first where the piece says
-// so (with `given`, the top's first entry is the piece's first), records
-// its subdirectories and makes the jobs for them. Any thread.
-void ListPiece(Piece* piece, const plat::DirEntry* given) {
-  Folder* folder = piece->folder;
-  plat::DirEntry entry;
-  bool have;
-  if (given) {
-    entry = *given;
-    have = true;
-  } else if (piece->opens) {
-    plat::DirEntry self{folder->name, folder->nameLength, plat::kAttrDirectory, folder->listedId};
-    folder->listing = plat::ListChild(folder->parent, self, folder->path, entry);
-    if (!folder->listing) {
-      folder->openFailed = true;
-    } else if (plat::OnPseudoFileSystem(folder->listing)) {
-      plat::ListClose(folder->listing);
-      folder->listing = nullptr;
-    }
-    have = folder->listing != nullptr;
-  } else {
-    have = plat::ListNext(folder->listing, entry);
+  // Below a folder whose path is longer than any exclusion, none can match.
+  if (parent->pathKnown && parent->path.size() + length + 1 < reach_) {
+    folder->pathKnown = true;
+    folder->path.assign(parent->path).append(name, length) += L'\\';
   }
+  Record(folder, &folder->first, first, true, ahead);
+  if (folder->first.count == 0 && !folder->first.next) {
+    delete folder;  // closed: nothing in it to enter or decide
+    plat::ListClose(listing);
+    return Empty;
+  }
+  made = folder;
+  return Listed;
+}
+
+// Records the subdirectory entries of `folder`'s listing into `piece`, from
+// `entry` on when `have`, up to kPieceEntries, and what a worker may do
+// with each; a longer listing gets its next piece, to be read later.
+void SharedWalk::Record(Folder* folder, Piece* piece, plat::DirEntry& entry, bool have, bool ahead) {
+  struct Recorded {
+    uint32_t nameAt, nameLength, attributes;
+    uint64_t listedId;
+    bool plain;
+  };
   thread_local std::vector<Recorded> recorded;
+  thread_local std::wstring childPath;
   recorded.clear();
   bool more = false, jobs = false;
-  std::wstring childPath;
   while (have) {
-    const uint32_t bits = entry.attributes;
-    if (!IsDotEntry(entry.name) && (bits & plat::kAttrDirectory)) {
-      Recorded child{static_cast<uint32_t>(piece->names.size()), static_cast<uint32_t>(entry.nameLength), bits,
-                     entry.listedId, false};
-      bool keep = true;
-      // Work-area names and links are for the walk to decide, in its order.
-      if (!LooksLikeWorkArea(entry.name, entry.nameLength) && !(bits & plat::kAttrReparsePoint)) {
-        if (folder->pathKnown) {
-          childPath = folder->path;
-          childPath.append(entry.name, entry.nameLength);
-          keep = !IsExcluded(childPath);
-        }
-        if (keep && AnyChosenExclusion())
-          keep = !IsChosenExclusion(folder->listing, entry.name, childPath, false, plat::FileIdentity{});
-        child.plain = keep;
-        jobs = jobs || keep;
-      }
-      if (keep) {
-        piece->names.append(entry.name, entry.nameLength);
-        piece->names += L'\0';
-        recorded.push_back(child);
-        if (recorded.size() == kPieceChildren) {
-          more = true;
-          break;
-        }
+    const EntryKind kind =
+        ClassifyEntry(folder->listing, entry, folder->pathKnown ? &folder->path : nullptr, childPath);
+    if (kind != EntryKind::Pass) {
+      recorded.push_back({static_cast<uint32_t>(piece->names.size()), static_cast<uint32_t>(entry.nameLength),
+                          entry.attributes, entry.listedId, kind == EntryKind::Plain});
+      jobs = jobs || kind == EntryKind::Plain;
+      piece->names.append(entry.name, entry.nameLength);
+      piece->names += L'\0';
+      if (recorded.size() == kPieceEntries) {
+        more = true;
+        break;
       }
     }
     have = plat::ListNext(folder->listing, entry);
   }
-  piece->childCount = recorded.size();
+  piece->count = recorded.size();
   if (!recorded.empty()) {
-    piece->children.reset(new Child[recorded.size()]);
+    piece->entries.reset(new Entry[recorded.size()]);
     for (size_t i = 0; i < recorded.size(); ++i) {
-      Child& child = piece->children[i];
-      child.nameAt = recorded[i].nameAt;
-      child.nameLength = recorded[i].nameLength;
-      child.attributes = recorded[i].attributes;
-      child.listedId = recorded[i].listedId;
-      child.plain = recorded[i].plain;
-    }
-  }
-  if (piece->opens && folder->listing) {
-    folder->listed = true;
-    // A folder with no subdirectory to go into needs no descriptor any more.
-    if (!more && recorded.empty()) {
-      plat::ListClose(folder->listing);
-      folder->listing = nullptr;
+      Entry& made = piece->entries[i];
+      made.nameAt = recorded[i].nameAt;
+      made.nameLength = recorded[i].nameLength;
+      made.attributes = recorded[i].attributes;
+      made.listedId = recorded[i].listedId;
+      made.plain = recorded[i].plain;
     }
   }
   if (more) {
     piece->next = new Piece;
     piece->next->folder = folder;
-    piece->nextState.store(Queued, std::memory_order_relaxed);
   }
   piece->hasJobs = jobs || more;
-  piece->ready.store(true);
+  piece->byWalk = !ahead;
+  if (ahead) {
+    piece->weight = Weight(piece->count);
+    ahead_.fetch_add(piece->weight, std::memory_order_relaxed);  // before it is published
+  }
 }
 
-// Offers the children of `piece`, which the calling thread goes through
-// now, to the other threads; until WithdrawPiece.
-void OfferPiece(Stack& stack, Piece* piece) {
-  plat::GateEnter(Walk->jobs);
+// Reads the rest of the listing after `before`, whose nextState this
+// thread claimed, and publishes it.
+void SharedWalk::ReadOn(Folder* folder, Piece* before, bool ahead) {
+  plat::DirEntry entry;
+  const bool have = plat::ListNext(folder->listing, entry);
+  Record(folder, before->next, entry, have, ahead);
+  before->nextState.store(Listed, std::memory_order_seq_cst);
+}
+
+// Offers the entries of `piece`, which this thread goes through now, to
+// the others; until Withdraw.
+void SharedWalk::Offer(Stack& stack, Piece* piece) {
+  Lock();
   stack.pieces.push_back(piece);
-  if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
-  plat::GateLeave(Walk->jobs);
+  WakeWorkersLocked();
+  Unlock();
 }
 
-void WithdrawPiece(Stack& stack) {
-  plat::GateEnter(Walk->jobs);
+void SharedWalk::Withdraw(Stack& stack) {
+  Lock();
   stack.pieces.pop_back();
   stack.exhausted = std::min(stack.exhausted, stack.pieces.size());
-  plat::GateLeave(Walk->jobs);
+  Unlock();
 }
 
-// Under the jobs gate: runs the next task, if any, with the gate left
-// meanwhile. False when there was none.
-bool RunTaskLocked() {
-  if (Walk->nextTask == Walk->tasks.size()) return false;
-  Task* task = Walk->tasks[Walk->nextTask++];
-  if (Walk->nextTask == Walk->tasks.size()) Walk->tasksWaiting.store(false, std::memory_order_relaxed);
-  plat::GateLeave(Walk->jobs);
-  RunTask(task);
-  WakeWalk();
-  plat::GateEnter(Walk->jobs);
-  return true;
+// Lets go of one hold on `folder`; the last closes and frees it.
+void SharedWalk::Release(Folder* folder) {
+  if (folder->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  plat::ListClose(folder->listing);
+  delete folder;
 }
 
-// Lets the walk catch up once this many pieces wait for it, doing the
-// other work meanwhile: the walk may wait for a removal.
-void AwaitWalk() {
-  if (Walk->ahead.load(std::memory_order_relaxed) < Walk->aheadLimit) return;
-  WakeWalk();
-  plat::GateEnter(Walk->jobs);
-  while (Walk->ahead.load() >= Walk->aheadLimit && !Walk->stopping.load()) {
-    if (RunTaskLocked()) continue;
-    ++Walk->sleepers;
-    plat::GateWait(Walk->jobs);
-    --Walk->sleepers;
-  }
-  plat::GateLeave(Walk->jobs);
+// ---- the walk's thread ----
+
+void SharedWalk::Walk(plat::Listing* top, const plat::DirEntry& entry, const std::wstring& typed,
+                      std::wstring& path) {
+  assert(OnWalkThread);
+  GiveUpOnShortage = true;
+  WalkRelief = this;
+  // The top is asked once here, before its children are opened side by side.
+  plat::OnPseudoFileSystem(top);
+  auto* folder = new Folder;
+  folder->listing = top;
+  folder->first.folder = folder;
+  folder->pathKnown = path.size() < reach_;
+  folder->path = path;
+  plat::DirEntry first = entry;
+  Record(folder, &folder->first, first, true, false);
+  WalkFolder(folder, &typed, 0, path);
+  AwaitRemovals();
+  WriteCompletedOutput();
+  StopWorkers();
+  folder->listing = nullptr;  // the caller's to close
+  Release(folder);
+  GiveUpOnShortage = false;
+  WalkRelief = nullptr;
 }
 
-// Runs the tasks handed out meanwhile: a removal must not wait until a
-// worker is through with its subtree.
-void RunQueuedTasks() {
-  plat::GateEnter(Walk->jobs);
-  while (RunTaskLocked()) {
+// Goes through the listed `folder`, whose path is `path`; the trace names
+// it as `typed` at the top, below as the first `parentLength` characters.
+void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t parentLength, std::wstring& path) {
+  assert(OnWalkThread);
+  PushAncestor(folder->listing);
+  ProgressFolder(path);
+  const size_t stem = path.size();
+  frames_.push_back({folder, &folder->first, 0});
+  for (Piece* piece = &folder->first; piece;) {
+    WriteCompletedOutput();
+    Settle();
+    // What the walk read itself the workers may take a part of.
+    const bool offered = !alone_ && piece->byWalk && piece->hasJobs;
+    if (offered) Offer(stacks_.back(), piece);
+    frames_.back().piece = piece;
+    for (size_t i = 0; i < piece->count; ++i) {
+      frames_.back().at = i;
+      if (!alone_ && noMoreAhead_.load(std::memory_order_relaxed)) GoAlone();
+      Entry& entry = piece->entries[i];
+      const wchar_t* name = piece->names.c_str() + entry.nameAt;
+      path.resize(stem);
+      path.append(name, entry.nameLength);
+      if (entry.plain) {
+        WalkPlain(folder, entry, name, path);
+      } else {
+        const std::wstring_view parent =
+            typed ? std::wstring_view(*typed) : std::wstring_view(path).substr(0, parentLength);
+        Decide(folder, entry, name, parent, path);
+      }
+    }
+    if (offered) Withdraw(stacks_.back());
+    Piece* next = piece->next;
+    if (next) {
+      if (Claim(piece->nextState)) {
+        ReadOn(folder, piece, false);
+      } else {
+        Await([&] { return piece->nextState.load(std::memory_order_seq_cst) == Listed; });
+        Reached(next);
+      }
+    }
+    piece = next;
   }
-  plat::GateLeave(Walk->jobs);
+  frames_.pop_back();
+  path.resize(stem);
+  PopAncestor();
 }
 
-// A worker's job: lists `piece`, then all that follows it below in the
-// walk's order, depth first, but what other threads have taken meanwhile.
-void ListAhead(Stack& stack, Piece* piece, size_t& listed) {
-  // Held while its children are looked at: the walk may be through with it
-  // as soon as it is listed.
-  piece->holders.fetch_add(1, std::memory_order_relaxed);
-  ListPiece(piece, nullptr);
-  if (++listed % kWakeEvery == 0) WakeWalk();
-  Folder* folder = piece->folder;
-  // An empty directory is let go at once unless the walk waits for it:
-  // the walk passes it by its entry, and it counts for nothing ahead.
-  uint8_t unmet = Unmet;
-  if (piece->first && folder->listed && !folder->listing && !piece->next && folder->child &&
-      folder->child->meet.compare_exchange_strong(unmet, LetGo)) {
-    delete folder;
-    return;
+// The walk reaches the plain entry `entry` of `parent`: it enters what was
+// listed, lists it itself where nobody did, and passes over the rest.
+void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, std::wstring& path) {
+  bool mine = false;
+  uint8_t state = entry.state.load(std::memory_order_acquire);
+  if (state == Untaken) {
+    mine = Claim(entry.state);
+    if (!mine) state = Claimed;  // a worker came first
   }
-  Walk->ahead.fetch_add(Weight(piece), std::memory_order_relaxed);
-  if (!piece->hasJobs) {
-    ReleasePiece(piece, false);
-    return;
+  if (state == Claimed && !mine) {
+    Await([&] { return entry.state.load(std::memory_order_seq_cst) != Claimed; });
+    state = entry.state.load(std::memory_order_acquire);
   }
-  OfferPiece(stack, piece);
-  for (size_t i = 0; i < piece->childCount; ++i) {
-    Child& child = piece->children[i];
-    if (!child.plain) continue;
-    AwaitWalk();
-    if (Walk->tasksWaiting.load(std::memory_order_relaxed)) RunQueuedTasks();
-    if (Folder* folder = TakeChild(piece, child)) ListAhead(stack, &folder->first, listed);
+  if (state == Returned) {
+    if (!alone_) GoAlone();
+    mine = true;
   }
-  WithdrawPiece(stack);
-  if (piece->next && Take(piece->nextState)) ListAhead(stack, piece->next, listed);
-  ReleasePiece(piece, false);
+  if (mine) {
+    Folder* folder = nullptr;
+    state = Open(parent, name, entry.nameLength, entry.attributes, entry.listedId, false, folder);
+    if (state == Returned && !alone_) {
+      GoAlone();
+      state = Open(parent, name, entry.nameLength, entry.attributes, entry.listedId, false, folder);
+    }
+    entry.folder = folder;
+    entry.state.store(state == Returned ? uint8_t{Failed} : state, std::memory_order_release);
+  } else if (state == Listed) {
+    Reached(&entry.folder->first);
+  }
+  switch (entry.state.load(std::memory_order_acquire)) {
+    case Listed:
+      Enter(entry.folder, path);
+      break;
+    case Empty:
+      // All the walk does in an empty folder is count it.
+      if (path.back() != L'\\') path += L'\\';
+      ProgressFolder(path);
+      break;
+    default:
+      break;
+  }
 }
 
-// Under the jobs gate: the next piece to list ahead, the largest first:
-// the oldest piece's children in order, a long listing read on before its
-// entries run out. Each worker so keeps to a subtree of its own.
-Piece* TakeFromLocked(Piece* top) {
-  if (top->next && top->childCount - top->handedOut <= kReadOnAt && Take(top->nextState)) return top->next;
-  while (top->handedOut < top->childCount) {
-    Child& child = top->children[top->handedOut++];
-    if (!child.plain) continue;
-    if (Folder* folder = TakeChild(top, child)) return &folder->first;
-  }
-  if (top->next && Take(top->nextState)) return top->next;
-  return nullptr;
-}
-
-Piece* TakeJobLocked() {
-  for (Stack& stack : Walk->stacks) {
-    for (size_t i = stack.exhausted; i < stack.pieces.size(); ++i) {
-      if (Piece* piece = TakeFromLocked(stack.pieces[i])) return piece;
-      if (i == stack.exhausted) ++stack.exhausted;
+// What the one-thread walk does with a work-area name or a link.
+void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name, std::wstring_view parent,
+                        std::wstring& path) {
+  plat::Listing* listing = folder->listing;
+  uint32_t attributes = entry.attributes;
+  if (DeleteEnabled && handedCount_ != 0) {
+    if (attributes & plat::kAttrReparsePoint) {
+      // Where a link leads, and whether it still leads to a directory, is
+      // looked at as the one thread would: after every removal before it.
+      AwaitRemovals();
+      attributes = plat::AttributesAt(listing, name, path);
+      if (attributes == plat::kInvalidAttributes || !(attributes & plat::kAttrDirectory)) return;
+    } else if (RemovedMeanwhile(listing, name, path)) {
+      return;
     }
   }
-  return nullptr;
+  switch (PlanEntry(listing, name, attributes, path, parent)) {
+    case EntryPlan::Pass:
+      return;
+    case EntryPlan::Remove:
+      HandOut(folder, name, path);
+      return;
+    case EntryPlan::Enter:
+      break;
+  }
+  Folder* sub = nullptr;
+  uint8_t state = Open(folder, name, entry.nameLength, attributes, entry.listedId, false, sub);
+  if (state == Returned && !alone_) {
+    GoAlone();
+    state = Open(folder, name, entry.nameLength, attributes, entry.listedId, false, sub);
+  }
+  if (state == Listed) {
+    Enter(sub, path);
+  } else if (state == Empty) {
+    if (path.back() != L'\\') path += L'\\';
+    ProgressFolder(path);
+  }
 }
 
-void RunTask(Task* task) {
-  for (plat::Listing* listing : task->closing) plat::ListClose(listing);
-  for (Folder* folder : task->finished) delete folder;
-  if (!task->folder) {
-    delete task;
+void SharedWalk::Enter(Folder* folder, std::wstring& path) {
+  const size_t length = path.size();
+  if (path.back() != L'\\') path += L'\\';
+  WalkFolder(folder, nullptr, length, path);
+  Release(folder);
+}
+
+// Waits until `ready()`, writing out finished output meanwhile.
+template <typename Ready>
+void SharedWalk::Await(Ready ready) {
+  assert(OnWalkThread);
+  while (!ready()) {
+    WriteCompletedOutput();
+    plat::GateEnter(done_);
+    walkWaits_.store(true, std::memory_order_seq_cst);
+    if (!ready()) plat::GateWait(done_);
+    walkWaits_.store(false, std::memory_order_seq_cst);
+    plat::GateLeave(done_);
+  }
+}
+
+// The walk reaches `piece`: it no longer counts ahead.
+void SharedWalk::Reached(Piece* piece) {
+  if (piece->byWalk) return;
+  const size_t before = ahead_.fetch_sub(piece->weight, std::memory_order_relaxed);
+  if (before >= aheadLimit_ && before - piece->weight < aheadLimit_) {
+    Lock();
+    WakeWorkersLocked();
+    Unlock();
+  }
+}
+
+// Hands the stale entry `name` of `folder` to a worker, or removes it now
+// when many wait already or the walk is alone.
+void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring& path) {
+  if (alone_) {
+    std::wstring itemPath = path;
+    StaleMeasure measure;
+    RemoveStaleItem(folder->listing, name, itemPath, measure);
     return;
   }
-  CaptureOutput(task->output);
-  AttachItem(task->item);
-  RemoveStaleEntry(task->folder->listing, task->name.c_str(), task->path);
-  CaptureOutput(nullptr);
-  CompleteOutput(task->output);
-  ReleaseFolder(task->folder, false);
-  task->done.store(true);
-}
-
-void Work(void* index) {
-  Stack& stack = Walk->stacks[reinterpret_cast<uintptr_t>(index)];
-  // Pieces listed, across jobs: the walk is woken every kWakeEvery of them.
-  size_t listed = 0;
-  plat::GateEnter(Walk->jobs);
-  for (;;) {
-    if (RunTaskLocked()) continue;
-    if (Walk->stopping) break;
-    Piece* piece = Walk->ahead.load(std::memory_order_relaxed) < Walk->aheadLimit ? TakeJobLocked() : nullptr;
-    if (!piece) {
-      WakeWalk();
-      ++Walk->sleepers;
-      plat::GateWait(Walk->jobs);
-      --Walk->sleepers;
-      continue;
-    }
-    plat::GateLeave(Walk->jobs);
-    ListAhead(stack, piece, listed);
-    plat::GateEnter(Walk->jobs);
-  }
-  plat::GateLeave(Walk->jobs);
-}
-
-// The walk reaches `piece`, listed by a worker: waits until it is.
-void Reached(Piece* piece) {
-  AwaitFlag(piece->ready);
-  const size_t weight = Weight(piece);
-  const size_t before = Walk->ahead.fetch_sub(weight);
-  if (before >= Walk->aheadLimit && before - weight < Walk->aheadLimit) {
-    plat::GateEnter(Walk->jobs);
-    if (Walk->sleepers) plat::GateWakeAll(Walk->jobs);
-    plat::GateLeave(Walk->jobs);
-  }
-}
-
-// Every removal handed out so far is done.
-void AwaitRemovals() {
-  for (Task* task : Walk->handed) AwaitFlag(task->done);
-}
-
-void HandOutRemoval(Folder* folder, const wchar_t* name, const std::wstring& path) {
   auto* task = new Task;
   task->folder = folder;
   task->name = name;
@@ -536,192 +811,140 @@ void HandOutRemoval(Folder* folder, const wchar_t* name, const std::wstring& pat
   task->item = DetachItem();
   task->output = ReserveOutput();
   folder->holders.fetch_add(1, std::memory_order_relaxed);
-  Walk->handed.push_back(task);
   plat::FileIdentity identity;
-  if (DeleteEnabled && plat::IdentityAt(folder->listing, name, path, identity))
-    Walk->handedDirectories[{identity.volume, identity.file}] = task;
-  QueueOrRunTask(task);
+  if (DeleteEnabled && plat::IdentityAt(folder->listing, name, path, identity)) {
+    task->identified = true;
+    task->identity = {identity.volume, identity.file, identity.fileHigh};
+    handedDirectories_[task->identity] = task;
+  }
+  handed_.push_back(task);
+  ++handedCount_;
+  Lock();
+  const bool behind = queue_.size() >= queueLimit_;
+  if (!behind) {
+    queue_.push_back(task);
+    tasksWaiting_.store(true, std::memory_order_relaxed);
+    WakeWorkersLocked();
+  }
+  Unlock();
+  if (behind) RunTask(task);
+}
+
+void SharedWalk::AwaitTask(Task* task) {
+  Await([&] { return task->state.load(std::memory_order_seq_cst) != TaskWaiting; });
+  if (task->state.load(std::memory_order_relaxed) == TaskGaveUp && !alone_) GoAlone();
+}
+
+// Every removal handed out so far is done.
+void SharedWalk::AwaitRemovals() {
+  while (!handed_.empty()) {
+    AwaitTask(handed_.front());
+    Settle();
+  }
+}
+
+// Frees the removals at the front that are done: the in-order completion
+// mark is the front of `handed_`.
+void SharedWalk::Settle() {
+  while (!handed_.empty() && handed_.front()->state.load(std::memory_order_seq_cst) == TaskDone) {
+    Task* task = handed_.front();
+    handed_.pop_front();
+    if (task->identified) {
+      auto found = handedDirectories_.find(task->identity);
+      if (found != handedDirectories_.end() && found->second == task) handedDirectories_.erase(found);
+    }
+    delete task;
+  }
 }
 
 // True when the work-area entry `name`, listed before, has been taken away
-// meanwhile by a removal handed out before (it was reached by another
-// path): the one-thread walk would not have met it. One that is being
-// removed now is waited for.
-bool RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, const std::wstring& path) {
-  if (Walk->handed.empty()) return false;
+// meanwhile by a removal handed out before it (the same directory reached
+// by another way). One being removed now is waited for.
+bool SharedWalk::RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, const std::wstring& path) {
   plat::FileIdentity identity;
   if (plat::IdentityAt(listing, name, path, identity)) {
-    auto found = Walk->handedDirectories.find({identity.volume, identity.file});
-    if (found == Walk->handedDirectories.end()) return false;
-    AwaitFlag(found->second->done);
+    auto found = handedDirectories_.find({identity.volume, identity.file, identity.fileHigh});
+    if (found == handedDirectories_.end()) return false;
+    AwaitTask(found->second);
   }
   return plat::AttributesAt(listing, name, path) == plat::kInvalidAttributes;
 }
 
-void WalkFolder(Folder* folder, const plat::DirEntry* given, const std::wstring* typed, size_t parentLength,
-                std::wstring& path);
-
-// Goes into the subdirectory `folder` of the walk's path, listed or to be listed.
-void EnterFolder(Folder* folder, size_t childLength, std::wstring& path) {
-  if (folder->openFailed) {
-    // A worker's failure is not the walk's: it opens the folder itself, as
-    // the one-thread walk does, and only then passes it over. Nothing was
-    // listed, so no other thread holds the piece.
-    folder->openFailed = false;
-    folder->first.ready.store(false);
-    ListPiece(&folder->first, nullptr);
-  }
-  if (folder->listed) {
-    if (path.back() != L'\\') path += L'\\';
-    WalkFolder(folder, nullptr, nullptr, childLength, path);
-  } else {
-    ReleaseFirstPiece(folder, true);
-  }
-  ReleaseFolder(folder, true);
-}
-
-// What the one-thread walk does with a work-area name or a link.
-void Decide(Folder* folder, const Child& child, const wchar_t* name, std::wstring_view parent, std::wstring& path) {
-  plat::Listing* listing = folder->listing;
-  if (LooksLikeWorkArea(name, child.nameLength)) {
-    if (DeleteEnabled && RemovedMeanwhile(listing, name, path)) return;
-    if (IsStaleWorkArea(name, parent)) {
-      if (DeleteEnabled || ItemOpen()) HandOutRemoval(folder, name, path);
-      return;
-    }
-  }
-  if (IsExcluded(path)) return;
-  plat::FileIdentity identity;
-  const bool link = child.attributes & plat::kAttrReparsePoint;
-  if (link) {
-    // What lies behind a link is seen as the one-thread walk would see it:
-    // after every removal before it.
-    if (DeleteEnabled) AwaitRemovals();
-    if (!LinkMayBeFollowed(listing, name, path, identity)) return;
-  }
-  if (IsChosenExclusion(listing, name, path, link, identity)) return;
-  Folder* sub = NewFolder(listing, name, child.nameLength, child.listedId, folder->pathKnown ? &path : nullptr);
-  ListPiece(&sub->first, nullptr);
-  sub->first.byWalk = true;
-  EnterFolder(sub, path.size(), path);
-}
-
-void WalkFolder(Folder* folder, const plat::DirEntry* given, const std::wstring* typed, size_t parentLength,
-                std::wstring& path) {
-  PushAncestor(folder->listing);
-  ProgressFolder(path);
-  const size_t stem = path.size();
-  Piece* piece = &folder->first;
-  if (given) {
-    ListPiece(piece, given);
-    piece->byWalk = true;
-  }
-  Stack& stack = Walk->stacks.back();
-  while (piece) {
-    WriteCompletedOutput();
-    // What the walk listed itself the workers may take a part of.
-    const bool offered = piece->byWalk && piece->hasJobs;
-    if (offered) OfferPiece(stack, piece);
-    for (size_t i = 0; i < piece->childCount; ++i) {
-      Child& child = piece->children[i];
-      const wchar_t* name = piece->names.c_str() + child.nameAt;
-      path.resize(stem);
-      path.append(name, child.nameLength);
-      if (child.plain) {
-        Folder* sub = TakeChild(piece, child);
-        if (sub) {
-          ListPiece(&sub->first, nullptr);
-          sub->first.byWalk = true;
-        } else {
-          uint8_t unmet = Unmet;
-          if (!child.meet.compare_exchange_strong(unmet, WalkCame)) {
-            // Listed empty and let go: all the walk does there is count it.
-            if (path.back() != L'\\') path += L'\\';
-            ProgressFolder(path);
-            continue;
-          }
-          sub = child.folder.load();
-          Reached(&sub->first);
+// The walk goes on as the one-thread walk: the workers stop (whatever they
+// held is closed and published), what they listed ahead of the walk is
+// closed, so that the walk holds what the one thread would, and the
+// removals no worker made are made now, in order.
+void SharedWalk::GoAlone() {
+  assert(OnWalkThread && !alone_);
+  alone_ = true;
+  GiveUpOnShortage = false;
+  noMoreAhead_.store(true, std::memory_order_relaxed);
+  StopWorkers();
+  // Ahead: what follows the entry the walk is inside, in every folder on
+  // its path; in the innermost, the entry it is at too, not begun yet.
+  for (Frame& frame : frames_) {
+    const size_t from = &frame == &frames_.back() ? frame.at : frame.at + 1;
+    for (Piece* piece = frame.piece; piece;) {
+      for (size_t i = piece == frame.piece ? from : 0; i < piece->count; ++i) {
+        Entry& entry = piece->entries[i];
+        if (!entry.plain) continue;
+        const uint8_t state = entry.state.load(std::memory_order_acquire);
+        if (state == Listed) Evict(entry.folder);
+        if (state == Listed || state == Returned) {
+          entry.folder = nullptr;
+          entry.state.store(Untaken, std::memory_order_relaxed);
         }
-        EnterFolder(sub, path.size(), path);
-      } else {
-        const std::wstring_view parent =
-            typed ? std::wstring_view(*typed) : std::wstring_view(path).substr(0, parentLength);
-        Decide(folder, child, name, parent, path);
       }
+      piece = piece->nextState.load(std::memory_order_acquire) == Listed ? piece->next : nullptr;
     }
-    if (offered) WithdrawPiece(stack);
-    Piece* next = piece->next;
-    if (next) {
-      if (Take(piece->nextState)) {
-        ListPiece(next, nullptr);
-        next->byWalk = true;
-      } else
-        Reached(next);
-    }
-    ReleasePiece(piece, true);
-    piece = next;
   }
-  path.resize(stem);
-  PopAncestor();
+  queue_.clear();
+  for (Task* task : handed_) {
+    if (task->state.load(std::memory_order_acquire) == TaskDone) continue;
+    RunTask(task);
+  }
+  Settle();
+  assert(handed_.empty());
 }
 
-void StopWorkers() {
-  plat::GateEnter(Walk->jobs);
-  Walk->stopping.store(true);
-  plat::GateWakeAll(Walk->jobs);
-  plat::GateLeave(Walk->jobs);
-  for (plat::Thread* thread : Walk->threads) plat::ThreadJoin(thread);
-  Walk->stopped = true;
-  for (size_t i = Walk->nextTask; i < Walk->tasks.size(); ++i) RunTask(Walk->tasks[i]);
-  for (plat::Listing* listing : Walk->closing) plat::ListClose(listing);
-  for (Folder* folder : Walk->finished) delete folder;
-  plat::GateDestroy(Walk->jobs);
-  plat::GateDestroy(Walk->done);
+// Closes and frees `folder`, listed ahead and not reached, with all that
+// was listed below it. Only once the workers are stopped: nobody else holds it.
+void SharedWalk::Evict(Folder* folder) {
+  assert(OnWalkThread && threads_.empty());
+  for (Piece* piece = &folder->first; piece;) {
+    for (size_t i = 0; i < piece->count; ++i)
+      if (piece->entries[i].plain && piece->entries[i].state.load(std::memory_order_acquire) == Listed)
+        Evict(piece->entries[i].folder);
+    piece = piece->nextState.load(std::memory_order_acquire) == Listed ? piece->next : nullptr;
+  }
+  assert(folder->holders.load() == 1);
+  plat::ListClose(folder->listing);
+  delete folder;
+}
+
+void SharedWalk::StopWorkers() {
+  if (threads_.empty()) return;
+  Lock();
+  stopping_ = true;
+  plat::GateWakeAll(jobs_);
+  Unlock();
+  for (plat::Thread* thread : threads_) plat::ThreadJoin(thread);
+  threads_.clear();
 }
 
 }  // namespace
 
 bool WalkShared(plat::Listing* top, plat::DirEntry& entry, const std::wstring& typed, std::wstring& path,
                 uint32_t workers) {
-  Shared shared;
-  shared.jobs = plat::GateCreate();
-  shared.done = plat::GateCreate();
-  shared.reach = ExclusionReach();
-  const size_t openLimit = plat::OpenListingLimit();
-  shared.aheadLimit = std::clamp(openLimit / 4, kAheadLeast, kAheadLimit);
-  shared.closeBatch = std::clamp<size_t>(openLimit / 64, 1, kCloseBatch);
-  shared.queueLimit = std::clamp<size_t>(openLimit / 4 / shared.closeBatch, 2, kQueueLimit);
-  Walk = &shared;
-  shared.stacks.resize(workers + 1);
-  if (shared.jobs && shared.done) {
-    for (uint32_t i = 0; i < workers; ++i) {
-      plat::Thread* thread = plat::ThreadStart(Work, reinterpret_cast<void*>(static_cast<uintptr_t>(i)));
-      if (!thread) break;
-      shared.threads.push_back(thread);
+  OnWalkThread = true;
+  bool walked = false;
+  {
+    SharedWalk walk(workers);
+    if (walk.Started()) {
+      walk.Walk(top, entry, typed, path);
+      walked = true;
     }
   }
-  if (shared.threads.empty()) {
-    plat::GateDestroy(shared.jobs);
-    plat::GateDestroy(shared.done);
-    Walk = nullptr;
-    return false;
-  }
-  // The top is asked once here, before its children are opened side by side.
-  plat::OnPseudoFileSystem(top);
-  auto* folder = new Folder;
-  folder->listing = top;
-  folder->pathKnown = path.size() < shared.reach;
-  folder->path = path;
-  folder->first.folder = folder;
-  folder->first.first = true;
-  WalkFolder(folder, &entry, &typed, 0, path);
-  AwaitRemovals();
-  WriteCompletedOutput();
-  folder->listing = nullptr;  // the caller's to close
-  StopWorkers();
-  ReleaseFolder(folder, true);
-  for (Task* task : shared.handed) delete task;
-  Walk = nullptr;
-  return true;
+  OnWalkThread = false;
+  return walked;
 }

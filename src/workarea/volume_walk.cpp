@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <set>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "common/catalog.h"
@@ -32,13 +32,13 @@ std::vector<Ancestor> Ancestors;
 
 // The directories this walk has entered through a link: a second link to
 // one of them is passed over, so that no graph of links multiplies the walk.
-using IdentityKey = std::pair<uint64_t, uint64_t>;
+using IdentityKey = std::tuple<uint64_t, uint64_t, uint64_t>;
 std::set<IdentityKey> LinkTargets;
 
 // The folders /XD named, as found when the run started.
 std::set<IdentityKey> ChosenExclusions;
 
-IdentityKey KeyOf(const plat::FileIdentity& identity) { return {identity.volume, identity.file}; }
+IdentityKey KeyOf(const plat::FileIdentity& identity) { return {identity.volume, identity.file, identity.fileHigh}; }
 
 // E, E: and E:\ all become E:\; any other path gains a final separator.
 std::wstring NormalisedPath(const std::wstring& path) {
@@ -61,7 +61,7 @@ bool LeadsToAncestor(const plat::FileIdentity& target) {
       ancestor.identityKnown = plat::ListingIdentity(ancestor.listing, ancestor.identity);
       if (!ancestor.identityKnown) return true;
     }
-    if (ancestor.identity.volume == target.volume && ancestor.identity.file == target.file) return true;
+    if (KeyOf(ancestor.identity) == KeyOf(target)) return true;
   }
   return false;
 }
@@ -81,17 +81,9 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     path.resize(stem);
     path.append(name, entry.nameLength);
     const std::wstring_view parent = typed ? std::wstring_view(*typed) : std::wstring_view(path).substr(0, parentLength);
-    if (IsStaleWorkArea(name, parent)) {
-      if (DeleteEnabled || ItemOpen()) RemoveStaleEntry(listing, name, path);
-      continue;
-    }
-    if (IsExcluded(path)) continue;
-    // Identities are only looked up for links, and for every directory
-    // where /XD named folders: a walk without either costs nothing more.
-    plat::FileIdentity identity;
-    const bool link = entry.attributes & plat::kAttrReparsePoint;
-    if (link && !LinkMayBeFollowed(listing, name, path, identity)) continue;
-    if (IsChosenExclusion(listing, name, path, link, identity)) continue;
+    const EntryPlan plan = PlanEntry(listing, name, entry.attributes, path, parent);
+    if (plan == EntryPlan::Remove) RemoveStaleEntry(listing, name, path);
+    if (plan != EntryPlan::Enter) continue;
     // Depth first, before the next entry of this level. A subdirectory that
     // cannot be listed, or lies on a pseudo file system, is passed over silently.
     plat::DirEntry first;
@@ -109,6 +101,34 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
 }
 
 }  // namespace
+
+EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
+                    std::wstring_view parent) {
+  if (IsStaleWorkArea(name, parent)) return DeleteEnabled || ItemOpen() ? EntryPlan::Remove : EntryPlan::Pass;
+  if (IsExcluded(path)) return EntryPlan::Pass;
+  // Identities are only looked up for links, and for every directory
+  // where /XD named folders: a walk without either costs nothing more.
+  plat::FileIdentity identity;
+  const bool link = attributes & plat::kAttrReparsePoint;
+  if (link && !LinkMayBeFollowed(listing, name, path, identity)) return EntryPlan::Pass;
+  if (IsChosenExclusion(listing, name, path, link, identity)) return EntryPlan::Pass;
+  return EntryPlan::Enter;
+}
+
+EntryKind ClassifyEntry(plat::Listing* listing, const plat::DirEntry& entry, const std::wstring* folderPath,
+                        std::wstring& childPath) {
+  if (IsDotEntry(entry.name) || !(entry.attributes & plat::kAttrDirectory)) return EntryKind::Pass;
+  if ((entry.attributes & plat::kAttrReparsePoint) || LooksLikeWorkArea(entry.name, entry.nameLength))
+    return EntryKind::ForWalk;
+  // Where the folder's path is not kept it is longer than any exclusion.
+  if (folderPath) {
+    childPath.assign(*folderPath).append(entry.name, entry.nameLength);
+    if (IsExcluded(childPath)) return EntryKind::Pass;
+  }
+  if (AnyChosenExclusion() && IsChosenExclusion(listing, entry.name, childPath, false, plat::FileIdentity{}))
+    return EntryKind::Pass;
+  return EntryKind::Plain;
+}
 
 bool IsExcluded(const std::wstring& child) {
   for (const ExcludedFolder& folder : ExcludedFolderTable) {

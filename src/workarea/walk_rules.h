@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -33,6 +34,26 @@ bool LinkMayBeFollowed(plat::Listing* listing, const wchar_t* name, const std::w
 // True when `name` has the form of a work-area name (whether or not it
 // is stale): only such names are judged.
 bool LooksLikeWorkArea(const wchar_t* name, size_t length);
+
+// What a walk does with a subdirectory entry it reached, in its order.
+enum class EntryPlan { Pass, Remove, Enter };
+// The rule of every /v walk for the subdirectory entry `name` of `listing`,
+// with `attributes`, whose full path is `path`, in the folder the trace
+// names `parent`: judges a work-area name (printing its trace lines), then
+// passes over the excluded folders, a link that may not be followed and the
+// /XD folders. Only the walk's own thread applies it, in the walk's order.
+EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
+                    std::wstring_view parent);
+
+// What a thread listing ahead of the walk may do with an entry: Plain, a
+// subdirectory it may list itself, as PlanEntry would enter it whatever
+// came before; ForWalk, a work-area name or a link, for the walk to plan;
+// Pass, anything PlanEntry passes over silently whenever it comes.
+// `folderPath` is the listing's path with its final separator, or null
+// where it is longer than any exclusion; `childPath` is scratch.
+enum class EntryKind { Pass, Plain, ForWalk };
+EntryKind ClassifyEntry(plat::Listing* listing, const plat::DirEntry& entry, const std::wstring* folderPath,
+                        std::wstring& childPath);
 
 // The /v walk shared among `workers` threads (volume_walk.cpp calls it for
 // more than one). False when the threads could not be had: nothing was

@@ -20,6 +20,20 @@ bool IsOwnerAlive(uint32_t processId);
 // not be looked at.
 extern bool OwnerStateUnknown;
 
+// A walk that holds listings open ahead of where it is, on its own thread:
+// after a shortage (plat::IsShortage) Relieve lets them go, so that the
+// call can be made again as the one-thread walk would make it; false when
+// there was nothing to let go.
+class ShortageRelief {
+ public:
+  virtual bool Relieve() = 0;
+
+ protected:
+  ~ShortageRelief() = default;
+};
+// The walk of this thread, while one runs that can relieve a shortage.
+extern thread_local ShortageRelief* WalkRelief;
+
 
 // 1 when directory `name`, found in `parent`, is the work area of an ended
 // KEL process of this computer; 0 otherwise. Prints the trace lines.
@@ -39,6 +53,21 @@ uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& pa
 // path is `path`, and traces the attempt in verbose mode; in list mode only
 // measures it where the run accounts for items.
 void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path);
+
+// On a thread that sets it, an open that fails for want of descriptors or
+// memory (plat::IsShortage) makes a removal or a measuring give up at once,
+// unreported, instead of failing: it can be made again when they are given
+// back, as one thread would have had them.
+extern thread_local bool GiveUpOnShortage;
+// What a stale item held, measured once however often its removal is made.
+struct StaleMeasure {
+  uint64_t entries = 0, bytes = 0;
+  bool taken = false;
+};
+// RemoveStaleEntry with the measure kept by the caller. False when it gave
+// up (GiveUpOnShortage): nothing was reported or counted then, and it is to
+// be called again with the same `measure`, which removes what is left.
+bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure);
 
 // Removes the stale work areas directly inside `directory`.
 void CleanDirectory(const wchar_t* directory);
