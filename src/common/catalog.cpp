@@ -12,6 +12,7 @@
 
 wchar_t ErrorPrefix[30] = {};
 const wchar_t* const ProgramName = L"sweepdirs";
+bool EscapeNames = false;
 
 struct OutputSegment {
   std::wstring text;
@@ -26,6 +27,61 @@ thread_local OutputSegment* Capture = nullptr;
 // The segments not yet written out, in output order; program thread only.
 std::deque<OutputSegment*> Pending;
 
+// ---- names on a terminal ----
+// While a line is assembled, the backslash of an escape stands as U+0001: an
+// escaped insert keeps no control character, so the line's own backslashes
+// (of a path, of the catalogue text between two inserts) are told from the
+// escapes' once the line is whole.
+constexpr wchar_t kEscapeMark = 0x01;
+
+bool Printable(wchar_t unit) {
+  const uint32_t code = static_cast<uint32_t>(unit);
+  return code >= 0x20 && !(code >= 0x7F && code <= 0x9F) && !(code >= 0x202A && code <= 0x202E) &&
+         !(code >= 0x2066 && code <= 0x2069) && !(code >= 0xD800 && code <= 0xDFFF);
+}
+
+bool IsSurrogatePair(const wchar_t* units) {
+  return sizeof(wchar_t) == 2 && units[0] >= 0xD800 && units[0] <= 0xDBFF && units[1] >= 0xDC00 && units[1] <= 0xDFFF;
+}
+
+// `text` with every character a terminal must not be given escaped, the
+// escapes' backslashes marked.
+std::wstring Marked(const wchar_t* text, size_t length) {
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  std::wstring marked;
+  for (size_t i = 0; i < length; ++i) {
+    const wchar_t unit = text[i];
+    if (i + 1 < length && IsSurrogatePair(text + i)) {
+      marked.append(text + i, 2);
+      ++i;
+    } else if (Printable(unit)) {
+      marked += unit;
+    } else {
+      const uint32_t code = static_cast<uint32_t>(unit);
+      marked += kEscapeMark;
+      marked += L"x{";
+      for (int shift = code > 0xFF ? 12 : 4; shift >= 0; shift -= 4) marked += kHex[(code >> shift) & 15];
+      marked += L'}';
+    }
+  }
+  return marked;
+}
+
+// The whole line: a backslash of its own that would read as the start of an
+// escape is shown as one, so that no name can pass for an escape.
+std::wstring Unmarked(const std::wstring& line) {
+  std::wstring shown;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == kEscapeMark)
+      shown += L'\\';
+    else if (line[i] == L'\\' && line.compare(i + 1, 2, L"x{") == 0)
+      shown += L"\\x{5C}";
+    else
+      shown += line[i];
+  }
+  return shown;
+}
+
 void WriteNow(const std::wstring& text) {
   ProgressErase();
   plat::WriteText(text.data(), text.size());
@@ -33,7 +89,15 @@ void WriteNow(const std::wstring& text) {
 
 void PrintMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
   std::wstring text;
-  if (!plat::CatalogMessage(id, insert1, insert2, text)) return;
+  if (EscapeNames) {
+    const std::wstring marked1 = insert1 ? Marked(insert1, std::wcslen(insert1)) : L"";
+    const std::wstring marked2 = insert2 ? Marked(insert2, std::wcslen(insert2)) : L"";
+    if (!plat::CatalogMessage(id, insert1 ? marked1.c_str() : nullptr, insert2 ? marked2.c_str() : nullptr, text))
+      return;
+    text = Unmarked(text);
+  } else if (!plat::CatalogMessage(id, insert1, insert2, text)) {
+    return;
+  }
   if (lineEnd) text += L'\n';
   WriteOutput(text);
 }
@@ -51,6 +115,18 @@ std::wstring ErrorText(uint32_t code, const wchar_t* insert) {
 }
 
 }  // namespace
+
+std::wstring EscapedForTerminal(const std::wstring& text) { return Unmarked(Marked(text.data(), text.size())); }
+
+size_t EscapeBoundary(const std::wstring& escaped, size_t at) {
+  // The longest escape, "\x{HHHH}", began at most 7 units before `at`.
+  for (size_t start = at > 7 ? at - 7 : 0; start < at; ++start) {
+    if (escaped.compare(start, 3, L"\\x{") != 0) continue;
+    const size_t end = escaped.find(L'}', start);
+    if (end != std::wstring::npos && end >= at) return end + 1;
+  }
+  return at;
+}
 
 void WriteOutput(const std::wstring& text) {
   if (Capture) {
@@ -116,6 +192,11 @@ void ReportError(uint32_t code, const wchar_t* path) {
     TakeError(code, ErrorText(code, code > kCatalogIdBound ? path : nullptr), path);
     return;
   }
+  std::wstring marked;
+  if (EscapeNames && path) {
+    marked = Marked(path, std::wcslen(path));
+    path = marked.c_str();
+  }
   std::wstring line = ErrorPrefix;
   line += L' ';
   if (code > kCatalogIdBound) {
@@ -129,7 +210,7 @@ void ReportError(uint32_t code, const wchar_t* path) {
     line += ErrorText(code, nullptr);
   }
   line += L'\n';
-  WriteOutput(line);
+  WriteOutput(EscapeNames ? Unmarked(line) : line);
 }
 
 void PrintUsage() {

@@ -32,6 +32,21 @@ void ReportError(uint32_t code, const wchar_t* path);
 // Prints the 13 usage lines, then one line for each option added since.
 void PrintUsage();
 
+// ---- names on a terminal ----
+// True when standard output is an interactive terminal or console: every
+// insert (a name, a path, an argument) is then shown with its control and
+// direction characters as visible escapes. Decided once, at the start of a
+// run before any thread starts; read-only while threads run.
+extern bool EscapeNames;
+// `text` as a terminal may be given it: each C0 or C1 control, DEL,
+// bidirectional embedding, override or isolate, and each unit that is no
+// character (an unpaired surrogate, a POSIX byte that was no UTF-8) as
+// \x{HH} (\x{HHHH} past 0xFF), and a backslash followed by "x{" as \x{5C}.
+std::wstring EscapedForTerminal(const std::wstring& text);
+// Where a cut of escaped text at `at` (at most its length) keeps no part of
+// an escape: `at`, or the end of the escape `at` falls inside.
+size_t EscapeBoundary(const std::wstring& escaped, size_t at);
+
 // Writes `text` to standard output through the one output path: in order
 // behind lines other threads are still writing, if any.
 void WriteOutput(const std::wstring& text);

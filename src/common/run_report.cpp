@@ -288,7 +288,8 @@ void WriteSummaryEvent(uint32_t status) {
 
 // ---- progress ----
 
-void DrawProgress(const std::wstring& folder) {
+void DrawProgress(const std::wstring& path) {
+  const std::wstring folder = EscapedForTerminal(path);  // the line is on a terminal
   std::wstring text;
   if (!plat::CatalogMessage(MSG_PROGRESS, Grouped(Line.folders).c_str(), Grouped(Line.stale).c_str(), text)) return;
   if (!text.empty() && text.back() == L'\n') text.pop_back();
@@ -298,7 +299,10 @@ void DrawProgress(const std::wstring& folder) {
   const size_t room = Line.columns - 1;
   if (text.size() < room) {
     const size_t left = room - text.size();
-    text += folder.size() <= left ? folder : L"..." + folder.substr(folder.size() - (left > 3 ? left - 3 : 0));
+    if (folder.size() <= left)
+      text += folder;
+    else
+      text += L"..." + folder.substr(EscapeBoundary(folder, folder.size() - (left > 3 ? left - 3 : 0)));
   }
   if (text.size() > room) text.resize(room);
   std::wstring clean;

@@ -58,6 +58,7 @@ void CloseRun(uint32_t status, bool ran = false) {
 }  // namespace
 
 uint32_t RunCleanup(int argc, wchar_t** argv) {
+  EscapeNames = plat::OutputTerminal();
   LoadErrorPrefix();
   if (AsksForJson(argc, argv)) OutputFlags |= JsonFlag;
   if (argc < 2) {

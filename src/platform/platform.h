@@ -219,6 +219,9 @@ void SocketsStop();
 void* HeapAllocate(size_t bytes);
 void HeapRelease(void* block);
 
+// True when standard output is an interactive terminal or console (never a
+// file or pipe), asked of the handle itself.
+bool OutputTerminal();
 // Writes text to standard output. "\n" becomes the platform's line end.
 void WriteText(const wchar_t* text, size_t length);
 // Hands what WriteText has gathered to standard output now.

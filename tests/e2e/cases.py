@@ -20,10 +20,13 @@ and posix=/wine= dictionaries that override the case's fields on that build.
 json= expects JSON Lines: one event a line, each matching the next dict given
 (only the keys given; "*" any value; path_raw the path's own bytes). pty=
 runs with standard error on a terminal (under Wine: a console) whose screen
-must hold that text.
+must hold that text and no control or format character that the arguments or
+the tree plant; with tty=True standard output goes there too, and the
+screen must show the out lines in order. {ctl} is a control character that
+the build can put in a name.
 Adding a case is adding one C(...) line to CASES.
 """
-import fnmatch, glob, json, os, pwd, re, shlex, shutil, socket, subprocess, sys, tempfile, time
+import fnmatch, glob, json, os, pwd, re, shlex, shutil, socket, subprocess, sys, tempfile, time, unicodedata
 
 DEAD = 5000000
 USAGE = [
@@ -83,6 +86,23 @@ def pseudo(sys_dir, command):
 CHROOT = ('mount -t proc none root/proc && mount -t sysfs none root/sys && mount -t tmpfs none root/dev && '
           'mkdir root/dev/_TD{dead} && cp --parents $(ldd "$1" | grep -o "/[^ ]*") root && cp "$1" root/sweepdirs && '
           'shift && ' + pseudo('root/sys', 'chroot root /sweepdirs'))
+
+# Names that would rewrite a terminal: a right-to-left override, an erased line, a cursor moved up, a name that
+# would read as an escape. planted(RAW) are the lines with the names as they are, planted(SHOWN) as a terminal
+# shows them. The progress line (80 columns) is cut inside the first escape: it shows none of it.
+RAW = dict(ctl='{ctl}', rlo='\u202e', dl='\x7f', bs='/')
+SHOWN = dict(ctl='\\x{{{ctlx}}}', rlo='\\x{{202E}}', dl='\\x{{7F}}', bs='\\x{{5C}}')
+ROOT, AREA = '%(rlo)sabc%(ctl)s[2K%(rlo)sdefg', '%(bs)sx{{41}}/_TD{dead}%(rlo)s%(ctl)s[1A%(dl)s'
+PLANT = dict(args=['/verbose', '/v', '{T}\\' + ROOT % RAW, '/userlog'], tree=['{U}/x{{1B}}.{hdead}.x.log',
+             (ROOT + AREA) % RAW + '/'], gone=['{U}/x{{1B}}.{hdead}.x.log', (ROOT + AREA) % RAW],
+             pty='B  ...abc\\x{{{ctlx}}}[2K\\x{{202E}}defg')
+
+
+def planted(s):
+    log, area = ('{U}%(bs)sx{{1B}}.{hdead}.x.log' % s).replace('/', '\\'), ('{T}/' + ROOT + AREA) % s
+    area = area.replace('/', '\\')
+    return [verdict(area, GONE), 'REMOVED: ' + area, 'FOUND LOG: %s   %s' % (log, GONE), 'REMOVED: ' + log]
+
 
 CASES = [
     # The command line: usage, refusals, time lines, arguments passed whole.
@@ -288,6 +308,8 @@ CASES = [
         dict(event='summary', work_areas=1)]),
     C('progress-on-a-terminal-only', r'/list /v {T}\w', [r'FOUND: {T}\w\b\_TD{dead}   ', NONE],
       tree='w/a/ w/b/_TD{dead}/', pty='Walked 1 folders, found 0 stale, freed 0.0 B  '),
+    C('names-as-they-are-in-a-file', out=planted(RAW), **PLANT),
+    C('names-escaped-on-a-terminal', out=planted(SHOWN), tty=True, **PLANT),
 ]
 
 # A KEL.EXE with a second thread: a copy of the Python interpreter under that name.
@@ -302,7 +324,7 @@ def windows_form(path, drive='C:'):
 
 class Posix:
     """The native binary, each run in a private mount namespace whose /home and root's home are folders of the run."""
-    name, eol, kel = 'posix', '\n', None
+    name, eol, kel, ctl = 'posix', '\n', None, '\x1b'
 
     def start(self, base, binary, interposer, sanitized):
         self.base, self.binary, self.interposer, self.sanitized = base, binary, interposer, sanitized
@@ -327,9 +349,11 @@ class Posix:
             env.update(SWEEPDIRS_TEST_RACE=case['race'], SWEEPDIRS_TEST_VICTIM=self.base + '/t/victim',
                        SWEEPDIRS_TEST_HOLD=self.base + '/t/hold', ASAN_OPTIONS='verify_asan_link_order=0')
             prelude = 'exec env LD_PRELOAD=%s "$@"' % self.interposer
-        if 'pty' in case:  # standard error on a terminal, standard output into a file
-            command = shlex.quote(' '.join(map(shlex.quote, [self.binary, *args])) + ' >%s/stdout' % self.base)
-            prelude = 'script -qec {0} {1}/screen >/dev/null; r=$?; cat {1}/stdout; exit $r'.format(command, self.base)
+        if 'pty' in case:  # standard error on a terminal, standard output into a file unless tty
+            tail = '' if case.get('tty') else ' >%s/stdout' % self.base
+            command = shlex.quote(' '.join(map(shlex.quote, [self.binary, *args])) + tail)
+            prelude = 'script -qec {0} {1}/screen >/dev/null; r=$?; {2}exit $r'.format(
+                command, self.base, 'cat %s/stdout; ' % self.base if tail else '')
         script = 'mount --bind {0}/home /home && mount --bind {0}/root {1} && cd {0}/t && {2}'.format(
             self.base, self.home, prelude)
         command = ['unshare', '-m', '--propagation', 'private', 'sh', '-c', script, 'sh', self.binary, *args]
@@ -351,6 +375,7 @@ class Posix:
 class Wine:
     """sweepdirs.exe in one temporary prefix served by one wineserver; outputs go to files, never pipes."""
     name, eol, kel, env = 'wine', '\r\n', None, None
+    ctl = '\x9b'  # Wine lists no name that holds a C0 control: the C1 one that starts a sequence
 
     def start(self, base, windows):
         self.base, self.exe, helpers = base, windows + '/sweepdirs.exe', windows + '/helpers/'
@@ -391,10 +416,11 @@ class Wine:
 
     def run(self, args, case, out):
         if 'pty' in case:  # Wine gives a program run on a terminal a console of its own
-            command = ' '.join(map(shlex.quote, ['wine', self.exe, *args])) + ' >%s/stdout' % self.base
+            tail = '' if case.get('tty') else ' >%s/stdout' % self.base
+            command = ' '.join(map(shlex.quote, ['wine', self.exe, *args])) + tail
             subprocess.run(['script', '-qec', command, self.base + '/screen'], stdin=DEVNULL, stdout=DEVNULL,
                            env=self.env, timeout=case.get('timeout', 300))
-            out.write(open(self.base + '/stdout', 'rb').read())
+            out.write(open(self.base + '/stdout', 'rb').read() if tail else b'')
             return 0
         subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=out,
                        env=self.env, timeout=case.get('timeout', 300))
@@ -483,7 +509,8 @@ def run_case(target, case):
     for key in 'args', 'tree', 'gone', 'kept':  # a text holds words, a list the items themselves
         case[key] = case[key].split() if isinstance(case[key], str) else case[key]
     tokens = dict(dead=DEAD, hdead='%x' % DEAD, H8='%08X' % DEAD, live=target.live, hlive='%x' % target.live,
-                  L8='%08X' % target.live, tid=target.tid, host=socket.gethostname().split('.')[0].upper()[:15])
+                  L8='%08X' % target.live, tid=target.tid, host=socket.gethostname().split('.')[0].upper()[:15],
+                  ctl=target.ctl, ctlx='%02X' % ord(target.ctl))
     tree, shown = {**tokens, **{k: v[0] for k, v in target.places.items()}}, {**tokens, **target.texts}
     shown.update({k: v[1] for k, v in target.places.items()})
     shown.update({'#' + k: v for k, v in target.codes.items()})
@@ -509,13 +536,23 @@ def run_case(target, case):
         if '\r' in rest or '\n' in rest or (text and not text.endswith(target.eol)):
             fails.append('line ends')
         lines = text.split(target.eol)[:-1]
-        if '/verbose' in (a.lower() for a in args) and 'json' not in case:
+        screen = open(target.base + '/screen', encoding='utf-8', errors='surrogateescape', newline='').read() \
+            if 'pty' in case else ''
+        screen = screen.split('\n', 1)[1] if screen.startswith('Script started') else screen  # names the command
+        if '/verbose' in (a.lower() for a in args) and 'json' not in case and not case.get('tty'):
             if lines[:1] and fnmatch.fnmatchcase(lines[0], 'STARTED AT TIME: ?*') and \
                     fnmatch.fnmatchcase(lines[-1], 'FINISHED AT TIME: ?*'):
                 lines = lines[1:-1]
             else:
                 fails.append('no STARTED and FINISHED lines')
-        if case['out'] is not None:
+        if case.get('tty'):  # the terminal's own sequences, line breaks and blanks left out
+            seen, at = re.sub('\x1b\\[[0-9;?]*[A-Za-z]|\\s', '', screen), 0
+            for line in case['out']:
+                at = seen.find(re.sub('\\s', '', line.format(**shown)), at)
+                if at < 0:
+                    fails.append('not on the screen: %r' % line.format(**shown))
+                    break
+        elif case['out'] is not None:
             expected = [line.format(**shown) for line in case['out']]
             if case.get('sort'):
                 lines, expected = sorted(lines), sorted(expected)
@@ -532,8 +569,12 @@ def run_case(target, case):
             if len(events) != len(expected) or not all(matches(e, w) for e, w in zip(events, expected)):
                 fails.append('events\n  ' + '\n  '.join(map(repr, events)))
         if 'pty' in case:
-            screen = open(target.base + '/screen', encoding='utf-8', errors='surrogateescape', newline='').read()
-            if case['pty'] not in screen or not re.search('\r( {40}|\x1b\\[K)', screen):  # drawn, then erased
+            raw = {c for c in ''.join(args + [e.format(**tree) for e in case['tree']])
+                   if unicodedata.category(c)[0] == 'C'}
+            if raw & set(screen):
+                fails.append('raw on the screen: %r' % (raw & set(screen)))
+            # drawn, then erased
+            if case['pty'].format(**shown) not in screen or not re.search('\r( {40}|\x1b\\[K)', screen):
                 fails.append('screen %r' % screen)
         for p in case['gone']:
             if os.path.lexists(os.path.join(tree['T'], p.format(**tree))):

@@ -156,7 +156,9 @@ void HeapRelease(void* block) { --state.heapBlocks, std::free(block); }
 uint32_t ExitCodeFor(uint32_t runStatus) { return runStatus; }
 std::string NativeBytes(const std::wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII names
 
-// The output is what WriteText gathers; there is no terminal for progress.
+// The output is what WriteText gathers, on a terminal when the test says so;
+// there is no terminal for progress.
+bool OutputTerminal() { return state.terminal; }
 void WriteText(const wchar_t* text, size_t length) { state.output.append(text, length); }
 void FlushText() {}
 bool ProgressTerminal(uint32_t&) { return false; }

@@ -34,6 +34,7 @@ struct State {
   std::vector<std::pair<Fault, int>> faults;  // with the matching calls seen so far
   std::vector<std::wstring> removed;  // by the program, in order
   std::wstring output;
+  bool terminal = false;  // standard output is one
   int heapBlocks = 0, listings = 0, snapshots = 0, socketsStarted = 0, socketsStopped = 0;  // held now / so far
   uint32_t lastError = 0;
 };

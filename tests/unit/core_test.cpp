@@ -23,10 +23,11 @@ using Outcome = std::tuple<uint32_t, std::wstring, std::wstring>;
 
 // Runs the program as its entry point does, on a fresh machine where only KEL.EXE 1 runs and `fault` is armed;
 // whatever happens, heap blocks, listings, snapshots and the sockets layer must all be released.
-Outcome Sweep(std::vector<std::wstring> args, const fake::Fault& fault) {
+Outcome Sweep(std::vector<std::wstring> args, const fake::Fault& fault, bool terminal = false) {
   SCOPED_TRACE(testing::PrintToString(args));
   ResetCommandLineState();
   fake::Reset();
+  fake::state.terminal = terminal;
   for (const auto& item : {L"C:\\w\\_TD1"s, L"C:\\w\\_TD2"s, L"C:\\w\\_TD3"s, L"D:\\a\\_TD5"s, L"D:\\a\\_TD6"s,
                            L"D:\\b\\_TD7"s, kDeep + L"\\_TD9", kZed + L"\\b.2.x.log", kZed + L"\\d.4.x.log",
                            L"C:\\Users\\amy" + kLogs + L"\\c.3.x.log",
@@ -103,6 +104,22 @@ TEST(Core, FaultsAndTheirOutcomes) {
        {0, L"No files were deleted.\n", L""}},
   };
   for (const auto& row : rows) EXPECT_EQ(Sweep(row.args, row.fault), row.expected) << testing::PrintToString(row.args);
+}
+
+// On a terminal each character of a name that could act on it is shown as an escape (here each range's
+// first and last, and its neighbours, which stay), and so is a backslash that would read as one; /JSON is untouched.
+TEST(Core, NamesOnATerminal) {
+  const std::wstring folder = L"C:\\x{41}\n", gone = L"C:\\gone\x1b";
+  const std::wstring name = L"_TD2\x1f ~\x7f\x9f\u00A0\u2029\u202A\u202E\u202F\u2065\u2066\u2069\u206A" +
+                            std::wstring(1, static_cast<wchar_t>(0xDCFF));
+  const fake::Fault plant{.call = C::ListFirst, .before = [&] { fake::Add(folder + L"\\" + name, true); }};
+  const std::wstring shown = L"C:\\x{5C}x{41}\\x{0A}\\_TD2\\x{1F} ~\\x{7F}\\x{9F}\u00A0\u2029\\x{202A}\\x{202E}"
+                             L"\u202F\u2065\\x{2066}\\x{2069}\u206A\\x{DCFF}";
+  EXPECT_EQ(Sweep({L"/verbose", L"/d", folder, gone}, plant, true),
+            Outcome(0, kStart + L"FOUND: " + shown + kStale + L"REMOVED: " + shown + L"\n" +
+                           L"ERROR: C:\\gone\\x{1B} : System text 2.\n\n" + kEnd, name + L" "));
+  const std::wstring json = std::get<1>(Sweep({L"/json", L"/d", folder, gone}, plant, true));
+  EXPECT_TRUE(json.find(L"x{5C}") == json.npos && json.find(L"x{1B}") == json.npos) << testing::PrintToString(json);
 }
 
 }  // namespace

@@ -223,6 +223,8 @@ bool LocalTimestamp(std::wstring& text) {
   return true;
 }
 
+bool OutputTerminal() { return isatty(STDOUT_FILENO) != 0; }
+
 bool ProgressTerminal(uint32_t& columns) {
   if (!isatty(STDERR_FILENO)) return false;
   winsize size{};

@@ -269,6 +269,15 @@ bool LocalTimestamp(std::wstring& text) {
   return true;
 }
 
+// A console, whatever its mode: every console acts on CR, LF and BS, and
+// whether it interprets escape sequences is a mode any program in it may
+// switch (Wine's hands every character to the terminal behind it).
+bool OutputTerminal() {
+  HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  return handle && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
 // The console's own answer: a redirected handle is no console.
 bool ProgressTerminal(uint32_t& columns) {
   HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
