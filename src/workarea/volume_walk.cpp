@@ -1,5 +1,6 @@
 // The /v walk: every directory below a volume or path, depth first, past
-// the excluded folders, never into a pseudo file system, and through a link
+// the excluded folders, never into a pseudo file system, onto another
+// computer's files or into a folder kept elsewhere, and through a link
 // into a directory at most once.
 #include <algorithm>
 #include <cwchar>
@@ -85,6 +86,9 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
       if (DeleteEnabled || ItemOpen()) RemoveStaleEntry(listing, name, path);
       continue;
     }
+    // A placeholder of a folder kept elsewhere, or an offline one: listing
+    // it would fetch it. A work-area name above was judged all the same.
+    if (entry.attributes & plat::kAttrKeptElsewhere) continue;
     if (IsExcluded(path)) continue;
     // Identities are only looked up for links, and for every directory
     // where /XD named folders: a walk without either costs nothing more.
@@ -93,10 +97,12 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     if (link && !LinkMayBeFollowed(listing, name, path, identity)) continue;
     if (IsChosenExclusion(listing, name, path, link, identity)) continue;
     // Depth first, before the next entry of this level. A subdirectory that
-    // cannot be listed, or lies on a pseudo file system, is passed over silently.
+    // cannot be listed, lies on a pseudo file system, or leads onto a
+    // network file system (its items may be other computers') is passed
+    // over silently.
     plat::DirEntry first;
     if (plat::Listing* sub = plat::ListChild(listing, entry, path, first)) {
-      if (!plat::OnPseudoFileSystem(sub)) {
+      if (!plat::OnPseudoFileSystem(sub) && !plat::EntersRemoteVolume(sub)) {
         const size_t childLength = path.size();
         if (path.back() != L'\\') path += L'\\';
         WalkListing(sub, first, nullptr, childLength, path);
