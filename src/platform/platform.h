@@ -127,9 +127,10 @@ uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& pa
 Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry);
 
 // Opens the listing of the subdirectory `child` (an entry as `parent`
-// delivered it, name and listed id), following a link as ListFirst does,
-// and delivers its first entry. Any thread may open children of one listing
-// at once, while another reads it.
+// delivered it: name, attributes and listed id; the reparse bit tells
+// Windows that the child may lie on another volume), following a link as
+// ListFirst does, and delivers its first entry. Any thread may open
+// children of one listing at once, while another reads it.
 Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring& path, DirEntry& entry);
 // Opens the listing of the subdirectory `name` for emptying it: never
 // through a link (that fails), never onto another file system (that fails

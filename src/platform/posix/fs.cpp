@@ -302,6 +302,9 @@ bool OnNetworkFileSystem(dev_t device) {
       if (mounted == device) return network;
     if (pass == 0) ReadMounts();
   }
+  // A device the table does not name (a Btrfs subvolume's, say) belongs to
+  // a local file system; remembered, so the table is not read again for it.
+  Mounts.push_back({device, false});
   return false;
 }
 
