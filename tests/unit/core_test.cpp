@@ -35,9 +35,8 @@ Outcome Sweep(std::vector<std::wstring> args, const fake::Fault& fault) {
                            L"F:\\p\\_TD12"s, L"F:\\p\\net\\_TD13"s, L"F:\\p\\net\\sub\\_TD14"s})
     fake::Add(item, !item.ends_with(L".log"));
   // Folders kept elsewhere, a stale area among them, and a mount of another computer's files.
-  for (auto [path, bits] : {std::pair{L"F:\\p\\cloud", plat::kAttrRecallOnDataAccess}, {L"F:\\p\\off", plat::kAttrOffline},
-                            {L"F:\\p\\open", plat::kAttrRecallOnOpen}, {L"F:\\p\\_TD12", plat::kAttrRecallOnDataAccess}})
-    fake::state.attributes[path] = bits;
+  fake::state.attributes = {{L"F:\\p\\cloud", plat::kAttrRecallOnDataAccess}, {L"F:\\p\\off", plat::kAttrOffline},
+                            {L"F:\\p\\open", plat::kAttrRecallOnOpen}, {L"F:\\p\\_TD12", plat::kAttrRecallOnDataAccess}};
   fake::state.remote = {L"F:\\p\\net"};
   fake::state.processes.push_back({1, L"KEL.EXE"});
   fake::state.faults.push_back({fault, 0});
