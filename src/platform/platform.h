@@ -21,6 +21,7 @@ inline constexpr uint32_t kErrorNotEnoughMemory = 8;    // ERROR_NOT_ENOUGH_MEMO
 inline constexpr uint32_t kErrorDirNotEmpty = 145;      // ERROR_DIR_NOT_EMPTY
 inline constexpr uint32_t kErrorLinkRefused = 1920;     // ERROR_CANT_ACCESS_FILE
 inline constexpr uint32_t kErrorNoMoreProcesses = 18;   // ERROR_NO_MORE_FILES
+inline constexpr uint32_t kErrorDeletePending = 303;    // ERROR_DELETE_PENDING
 #else
 inline constexpr uint32_t kErrorFileNotFound = 2;       // ENOENT
 inline constexpr uint32_t kErrorPathNotFound = 2;       // ENOENT
@@ -29,8 +30,11 @@ inline constexpr uint32_t kErrorNotEnoughMemory = 12;   // ENOMEM
 inline constexpr uint32_t kErrorDirNotEmpty = 39;       // ENOTEMPTY
 inline constexpr uint32_t kErrorLinkRefused = 40;       // ELOOP
 inline constexpr uint32_t kErrorNoMoreProcesses = 3;    // ESRCH
+inline constexpr uint32_t kErrorDeletePending = 0x7FFFFFFF;  // never: a name goes at once
 #endif
 // kErrorLinkRefused: a folder that must not be reached through a link is one.
+// kErrorDeletePending: the entry is already deleted and goes once another
+// program closes it; it counts as removed.
 
 // True for the codes that say the process ran short of open files or memory
 // for a moment (POSIX EMFILE, ENFILE, ENOMEM; Windows too many open files,
@@ -49,6 +53,12 @@ inline constexpr uint32_t kAttrReadOnly = 0x01;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrNormal = 0x80;
 inline constexpr uint32_t kAttrReparsePoint = 0x400;     // a link: junction or symbolic link
+inline constexpr uint32_t kAttrOffline = 0x1000;
+inline constexpr uint32_t kAttrRecallOnOpen = 0x40000;
+inline constexpr uint32_t kAttrRecallOnDataAccess = 0x400000;
+// Any of them: what the folder holds is kept elsewhere (a cloud provider, a
+// storage manager) and opening or listing it would fetch it.
+inline constexpr uint32_t kAttrKeptElsewhere = kAttrOffline | kAttrRecallOnOpen | kAttrRecallOnDataAccess;
 inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 
 // ---- errors ----
@@ -109,12 +119,19 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity);
 // of KEL's lives there, and its links lead all over the machine. Decided by
 // the file system's type, never by a name; never true on Windows.
 bool OnPseudoFileSystem(Listing* listing);
+// True when the directory `child` lists (opened with ListChild) lies on a
+// network file system (NFS, SMB, SSHFS and the like; a remote volume on
+// Windows) that is not the file system of the listing it was opened from:
+// a mount point, link or junction leads onto another computer's files
+// there. A child on its parent's file system costs no system call.
+bool EntersRemoteVolume(Listing* child);
 // The identity of the directory entry `name` of `parent` leads to, links
 // followed. False on failure (LastErrorCode()).
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring& path, FileIdentity& identity);
 
 // The length in bytes of the file `name` of the directory `parent` lists,
-// as a listing reports it; 0 for a link, a directory, or on failure.
+// as a listing reports it, without opening the file (which for a cloud
+// placeholder could fetch it); 0 for a link, a directory, or on failure.
 uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& path);
 
 // ---- calls relative to an open listing ----
@@ -130,9 +147,10 @@ uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& pa
 Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry);
 
 // Opens the listing of the subdirectory `child` (an entry as `parent`
-// delivered it, name and listed id), following a link as ListFirst does,
-// and delivers its first entry. Any thread may open children of one listing
-// at once, while another reads it.
+// delivered it: name, attributes and listed id; the reparse bit tells
+// Windows that the child may lie on another volume), following a link as
+// ListFirst does, and delivers its first entry. Any thread may open
+// children of one listing at once, while another reads it.
 Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring& path, DirEntry& entry);
 // Opens the listing of the subdirectory `name` for emptying it: never
 // through a link (that fails), never onto another file system (that fails
@@ -140,6 +158,8 @@ Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring& p
 Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring& path, DirEntry& entry);
 // The attribute bits of `name` itself, as FileAttributes gives them.
 uint32_t AttributesAt(Listing* parent, const wchar_t* name, const std::wstring& path);
+// The three removals below fail with kErrorDeletePending when `name` is
+// already deleted and held open by another program.
 // Removes the empty directory `name` (never what a link leads to).
 bool RemoveEmptyDirectoryAt(Listing* parent, const wchar_t* name, const std::wstring& path);
 // Deletes the file or file link `name`.
@@ -247,6 +267,8 @@ bool ProgressTerminal(uint32_t& columns);
 void WriteProgress(const wchar_t* text, size_t length);
 // Milliseconds from an arbitrary start, never going back.
 uint64_t MonotonicMilliseconds();
+// Lets `milliseconds` pass on the calling thread.
+void Pause(uint32_t milliseconds);
 
 // ---- threads ----
 // Every call above may be made from any thread; the last error code is

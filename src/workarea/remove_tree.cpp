@@ -16,11 +16,24 @@ constexpr uint32_t kGaveUp = 0xFFFFFFFFu;
 // True when the failure just recorded is a shortage to give up on.
 bool GivesUp() { return GiveUpOnShortage && plat::IsShortage(plat::LastErrorCode()); }
 
+// A folder still not empty once its entries went holds entries that other
+// programs (a virus scanner, an indexer) still have open: they go when those
+// let go. It is asked again after 25, 50, 100, 200 and 400 ms, under a
+// second in all, before the failure is reported.
+constexpr uint32_t kNotEmptyRetries = 5;
+constexpr uint32_t kFirstNotEmptyWait = 25;
+
 uint32_t Failed(const std::wstring& path) {
   if (GivesUp()) return kGaveUp;
   uint32_t code = plat::LastErrorCode();
   ReportError(code, path.c_str());
   return code;
+}
+
+// 0 when the removal call `done`, or found the entry already deleted and
+// only held open by another program; otherwise the reported failure.
+uint32_t Outcome(bool done, const std::wstring& path) {
+  return done || plat::LastErrorCode() == plat::kErrorDeletePending ? 0 : Failed(path);
 }
 
 // Calls `visit` for every entry of the directory `listing` lists but "."
@@ -46,7 +59,7 @@ uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstrin
 uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
-  if (!listing) return Failed(path);
+  if (!listing) return Outcome(false, path);
   // The listing says what each entry is; no call per entry to ask again.
   // Should an entry change kind meanwhile, the removal call for the kind
   // listed refuses it, and that failure is reported. A failure is reported
@@ -55,20 +68,23 @@ uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring
     return RemoveEntry(folder, item.name, item.attributes, path);
   });
   if (code != 0) return code;
-  if (plat::RemoveEmptyDirectoryAt(parent, name, path)) return 0;
-  return Failed(path);
+  for (uint32_t retry = 0, wait = kFirstNotEmptyWait;; ++retry, wait *= 2) {
+    const bool done = plat::RemoveEmptyDirectoryAt(parent, name, path);
+    if (done || plat::LastErrorCode() != plat::kErrorDirNotEmpty || retry == kNotEmptyRetries)
+      return Outcome(done, path);
+    plat::Pause(wait);
+  }
 }
 
 uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path) {
   if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory)) {
     // A link is removed itself; what it leads to is never listed.
-    if (attributes & plat::kAttrReparsePoint) return plat::RemoveLinkAt(parent, name, path) ? 0 : Failed(path);
-    if (plat::RemoveEmptyDirectoryAt(parent, name, path)) return 0;
-    if (plat::LastErrorCode() == plat::kErrorDirNotEmpty) return EmptyAndRemove(parent, name, path);
-    return Failed(path);
+    if (attributes & plat::kAttrReparsePoint) return Outcome(plat::RemoveLinkAt(parent, name, path), path);
+    const bool done = plat::RemoveEmptyDirectoryAt(parent, name, path);
+    if (!done && plat::LastErrorCode() == plat::kErrorDirNotEmpty) return EmptyAndRemove(parent, name, path);
+    return Outcome(done, path);
   }
-  if (plat::DeleteFileAt(parent, name, path)) return 0;
-  return Failed(path);
+  return Outcome(plat::DeleteFileAt(parent, name, path), path);
 }
 
 // Adds up what the entry `name` holds, reading only: itself, and below a

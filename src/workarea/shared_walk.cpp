@@ -15,7 +15,8 @@
 // comes first) opens and lists it and publishes the outcome; the walk reads
 // it in its order, waiting while it is Claimed. Listed: a Folder holds what
 // was read. Empty: nothing in it to enter or decide; closed at once.
-// Failed: it could not be opened, or lies on a pseudo file system; the
+// Failed: it could not be opened, or lies on a pseudo or a network file
+// system met inside the walk; the
 // one-thread walk passes it over as silently, and it is never opened again.
 // Returned: the worker ran short of descriptors; the walk lists it itself.
 // The rest of a long listing has a state of its own (Piece::nextState),
@@ -501,7 +502,9 @@ uint8_t SharedWalk::Open(const Folder* parent, const wchar_t* name, size_t lengt
   plat::DirEntry first;
   plat::Listing* listing = plat::ListChild(parent->listing, self, parent->path, first);
   if (!listing) return plat::IsShortage(plat::LastErrorCode()) ? Returned : Failed;
-  if (plat::OnPseudoFileSystem(listing)) {
+  // Passed over as the one-thread walk does: a pseudo file system, or a
+  // network one met inside the walk (its items may be other computers').
+  if (plat::OnPseudoFileSystem(listing) || plat::EntersRemoteVolume(listing)) {
     plat::ListClose(listing);
     return Failed;
   }

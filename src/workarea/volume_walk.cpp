@@ -1,5 +1,6 @@
 // The /v walk: every directory below a volume or path, depth first, past
-// the excluded folders, never into a pseudo file system, and through a link
+// the excluded folders, never into a pseudo file system, onto another
+// computer's files or into a folder kept elsewhere, and through a link
 // into a directory at most once.
 #include <algorithm>
 #include <cwchar>
@@ -85,10 +86,12 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     if (plan == EntryPlan::Remove) RemoveStaleEntry(listing, name, path);
     if (plan != EntryPlan::Enter) continue;
     // Depth first, before the next entry of this level. A subdirectory that
-    // cannot be listed, or lies on a pseudo file system, is passed over silently.
+    // cannot be listed, lies on a pseudo file system, or leads onto a
+    // network file system (its items may be other computers') is passed
+    // over silently.
     plat::DirEntry first;
     if (plat::Listing* sub = plat::ListChild(listing, entry, path, first)) {
-      if (!plat::OnPseudoFileSystem(sub)) {
+      if (!plat::OnPseudoFileSystem(sub) && !plat::EntersRemoteVolume(sub)) {
         const size_t childLength = path.size();
         if (path.back() != L'\\') path += L'\\';
         WalkListing(sub, first, nullptr, childLength, path);
@@ -105,6 +108,9 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
 EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
                     std::wstring_view parent) {
   if (IsStaleWorkArea(name, parent)) return DeleteEnabled || ItemOpen() ? EntryPlan::Remove : EntryPlan::Pass;
+  // A placeholder of a folder kept elsewhere, or an offline one: listing
+  // it would fetch it. A work-area name above was judged all the same.
+  if (attributes & plat::kAttrKeptElsewhere) return EntryPlan::Pass;
   if (IsExcluded(path)) return EntryPlan::Pass;
   // Identities are only looked up for links, and for every directory
   // where /XD named folders: a walk without either costs nothing more.
@@ -120,6 +126,7 @@ EntryKind ClassifyEntry(plat::Listing* listing, const plat::DirEntry& entry, con
   if (IsDotEntry(entry.name) || !(entry.attributes & plat::kAttrDirectory)) return EntryKind::Pass;
   if ((entry.attributes & plat::kAttrReparsePoint) || LooksLikeWorkArea(entry.name, entry.nameLength))
     return EntryKind::ForWalk;
+  if (entry.attributes & plat::kAttrKeptElsewhere) return EntryKind::Pass;
   // Where the folder's path is not kept it is longer than any exclusion.
   if (folderPath) {
     childPath.assign(*folderPath).append(entry.name, entry.nameLength);

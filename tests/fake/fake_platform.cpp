@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "platform/common/catalog_table.h"
+#include "platform/common/delete_either_way.h"
 #include "platform/common/format_inserts.h"
 
 using fake::Call;
@@ -28,10 +29,12 @@ static auto Node(const std::wstring& path) {
 }
 static uint32_t Attributes(const std::wstring& path) {
   auto node = Node(path);
-  return node == state.tree.end() ? plat::kInvalidAttributes : node->second ? plat::kAttrDirectory : plat::kAttrNormal;
+  if (node == state.tree.end()) return plat::kInvalidAttributes;
+  return (node->second ? plat::kAttrDirectory : plat::kAttrNormal) | state.attributes[path];
 }
 
-void fake::Reset() { state = State(); }
+static std::atomic<bool> posixRefused;  // by the one volume the fake has
+void fake::Reset() { state = State(), posixRefused = false; }
 void fake::Add(const std::wstring& path, bool directory) {
   for (size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1))
     if (!Exists(path.substr(0, at))) state.tree.push_back({path.substr(0, at), true});
@@ -58,7 +61,7 @@ static bool Deliver(Listing* listing, DirEntry& entry) {
   return true;
 }
 static Listing* Open(const std::wstring& folder, DirEntry& entry) {
-  if (Attributes(folder) != kAttrDirectory) return Fail(kErrorPathNotFound), nullptr;
+  if (!fake::Exists(folder) || !(Attributes(folder) & kAttrDirectory)) return Fail(kErrorPathNotFound), nullptr;
   auto* listing = new Listing{folder, {{L".", kAttrDirectory}, {L"..", kAttrDirectory}}};
   for (auto& node : state.tree)
     if (node.first.starts_with(folder + L'\\') && node.first.find(L'\\', folder.size() + 1) == std::wstring::npos)
@@ -94,20 +97,33 @@ bool ListingIdentity(Listing*, FileIdentity&) { return Fail(38); }  // ENOSYS
 bool PathIdentity(const std::wstring&, FileIdentity&) { return Fail(38); }
 bool IdentityAt(Listing*, const wchar_t*, const std::wstring&, FileIdentity&) { return Fail(38); }
 bool OnPseudoFileSystem(Listing*) { return false; }
+bool EntersRemoteVolume(Listing* child) {
+  return std::find(state.remote.begin(), state.remote.end(), child->folder) != state.remote.end();
+}
 uint64_t FileSizeAt(Listing*, const wchar_t*, const std::wstring&) { return 0; }
 // Removes the entry when it is of the kind the call removes.
 static bool RemoveAt(Listing* parent, const wchar_t* name, bool directory) {
   const std::wstring path = At(parent, name);
   if (!fake::Exists(path)) return Fail(kErrorFileNotFound);
-  if ((Attributes(path) == kAttrDirectory) != directory) return Fail(directory ? 20 : 21);  // ENOTDIR, EISDIR
+  if (Enter(Call::Remove, path)) {
+    if (state.lastError == kErrorDeletePending) state.pending.push_back(path);
+    return false;
+  }
+  if (bool(Attributes(path) & kAttrDirectory) != directory) return Fail(directory ? 20 : 21);  // ENOTDIR, EISDIR
   auto below = [&](auto& node) { return node.first.starts_with(path + L'\\'); };
   if (std::any_of(state.tree.begin(), state.tree.end(), below)) return Fail(kErrorDirNotEmpty);
   state.tree.erase(Node(path));
   state.removed.push_back(path);
   return true;
 }
-bool RemoveEmptyDirectoryAt(Listing* p, const wchar_t* n, const std::wstring&) { return RemoveAt(p, n, true); }
-bool DeleteFileAt(Listing* p, const wchar_t* n, const std::wstring&) { return RemoveAt(p, n, false); }
+// The POSIX-semantics deletion first, as on Windows; a PosixDelete fault refuses it.
+static bool Delete(Listing* p, const wchar_t* n, bool directory) {
+  return DeleteEitherWay(
+      posixRefused, [&] { return !Enter(Call::PosixDelete, At(p, n)) && RemoveAt(p, n, directory); },
+      [&] { return RemoveAt(p, n, directory); });
+}
+bool RemoveEmptyDirectoryAt(Listing* p, const wchar_t* n, const std::wstring&) { return Delete(p, n, true); }
+bool DeleteFileAt(Listing* p, const wchar_t* n, const std::wstring&) { return Delete(p, n, false); }
 bool RemoveLinkAt(Listing*, const wchar_t*, const std::wstring&) { return Fail(22); }  // EINVAL: no link
 Snapshot* SnapshotOpen(uint32_t) { return Enter(Call::SnapshotOpen) ? nullptr : (++state.snapshots, new Snapshot); }
 static bool MoveTo(Call call, Snapshot* snapshot, size_t index, uint32_t& id) {
@@ -139,6 +155,11 @@ int TimeOfDayText(wchar_t* buffer, int capacity) {
 }
 bool LocalTimestamp(std::wstring& text) { return text = L"2026-01-01T10:00:00+00:00", true; }
 uint64_t MonotonicMilliseconds() { return 0; }
+void Pause(uint32_t milliseconds) {
+  state.paused += milliseconds;
+  for (auto& path : state.pending) fake::Remove(path);
+  state.pending.clear();
+}
 bool CatalogMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, std::wstring& text) {
   const wchar_t* stored = FindCatalogText(id);
   if (Enter(Call::CatalogMessage, std::to_wstring(id)) || !stored) return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -10,7 +11,8 @@
 namespace fake {
 
 enum class Call { None, ListFirst, ListNext, ListChild, AttributesAt, SnapshotOpen, SnapshotFirst, SnapshotNext,
-                  KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate, CatalogMessage };
+                  KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate, CatalogMessage,
+                  Remove, PosixDelete };
 
 // The `nth` call of `call` fails with `code` (0: none recorded), and every
 // later one too `fromThenOn`. With `path` only the calls on it count: the
@@ -33,6 +35,14 @@ struct State {
   std::vector<std::pair<uint32_t, std::wstring>> processes{{4242, L"sweepdirs.exe"}};  // the program itself
   std::vector<std::pair<Fault, int>> faults;  // with the matching calls seen so far
   std::vector<std::wstring> removed;  // by the program, in order
+  // Attribute bits besides the directory bit, and the folders that are
+  // mounts of another computer's files.
+  std::map<std::wstring, uint32_t> attributes;
+  std::vector<std::wstring> remote;
+  // A Remove fault with kErrorDeletePending leaves the entry to go at the
+  // next Pause, as when another program closes it; `paused` adds up pauses.
+  std::vector<std::wstring> pending;
+  uint32_t paused = 0;
   std::wstring output;
   bool terminal = false;  // standard output is one
   int heapBlocks = 0, listings = 0, snapshots = 0, socketsStarted = 0, socketsStopped = 0;  // held now / so far

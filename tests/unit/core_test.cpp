@@ -31,8 +31,14 @@ Outcome Sweep(std::vector<std::wstring> args, const fake::Fault& fault, bool ter
   for (const auto& item : {L"C:\\w\\_TD1"s, L"C:\\w\\_TD2"s, L"C:\\w\\_TD3"s, L"D:\\a\\_TD5"s, L"D:\\a\\_TD6"s,
                            L"D:\\b\\_TD7"s, kDeep + L"\\_TD9", kZed + L"\\b.2.x.log", kZed + L"\\d.4.x.log",
                            L"C:\\Users\\amy" + kLogs + L"\\c.3.x.log",
-                           L"C:\\Windows\\System32\\config\\systemprofile" + kLogs + L"\\s.5.x.log"})
+                           L"C:\\Windows\\System32\\config\\systemprofile" + kLogs + L"\\s.5.x.log",
+                           L"E:\\n\\_TD8\\x.log"s, L"F:\\p\\cloud\\_TD10"s, L"F:\\p\\off\\_TD11"s, L"F:\\p\\open\\_TD11"s,
+                           L"F:\\p\\_TD12"s, L"F:\\p\\net\\_TD13"s, L"F:\\p\\net\\sub\\_TD14"s})
     fake::Add(item, !item.ends_with(L".log"));
+  // Folders kept elsewhere, a stale area among them, and a mount of another computer's files.
+  fake::state.attributes = {{L"F:\\p\\cloud", plat::kAttrRecallOnDataAccess}, {L"F:\\p\\off", plat::kAttrOffline},
+                            {L"F:\\p\\open", plat::kAttrRecallOnOpen}, {L"F:\\p\\_TD12", plat::kAttrRecallOnDataAccess}};
+  fake::state.remote = {L"F:\\p\\net"};
   fake::state.processes.push_back({1, L"KEL.EXE"});
   fake::state.faults.push_back({fault, 0});
   args.insert(args.begin(), L"sweepdirs.exe");
@@ -42,6 +48,7 @@ Outcome Sweep(std::vector<std::wstring> args, const fake::Fault& fault, bool ter
   for (auto& path : fake::state.removed) std::get<2>(outcome) += path.substr(path.rfind(L'\\') + 1) + L" ";
   EXPECT_TRUE(!fake::state.heapBlocks && !fake::state.listings && !fake::state.snapshots);
   EXPECT_EQ(fake::state.socketsStarted, fake::state.socketsStopped);
+  EXPECT_LE(fake::state.paused, 1000u);
   return outcome;
 }
 
@@ -92,6 +99,21 @@ TEST(Core, FaultsAndTheirOutcomes) {
       {{L"/userlog"}, {.call = C::KnownFolderPath, .code = 0x80070002u},
        {0, L"ERROR: System text 2147942402.\n\n", L""}},
       {{L"/alllogs"}, {.call = C::ListFirst, .code = 5, .path = L"C:\\Users"}, {5, L"ERROR: System text 5.\n\n", L""}},
+      // Removal as on Windows: the POSIX-semantics deletion refused as unknown, then the classic one; another
+      // failure of it reported; an entry held open elsewhere counted as gone; a folder not empty a while.
+      {{L"/d", L"E:\\n"}, {.call = C::PosixDelete, .code = 87, .fromThenOn = true}, {0, L"", L"x.log _TD8 "}},
+      {{L"/d", L"E:\\n"}, {.call = C::PosixDelete, .code = 5, .path = L"E:\\n\\_TD8\\x.log"},
+       {0, L"ERROR: E:\\n\\_TD8\\x.log : System text 5.\n\n", L""}},
+      {{L"/d", L"E:\\n"}, {.call = C::Remove, .code = plat::kErrorDeletePending, .path = L"E:\\n\\_TD8\\x.log"},
+       {0, L"", L"_TD8 "}},
+      {{L"/d", L"E:\\n"}, {.call = C::Remove, .nth = 2, .code = plat::kErrorDirNotEmpty, .path = L"E:\\n\\_TD8"},
+       {0, L"", L"x.log _TD8 "}},
+      {{L"/d", L"E:\\n"},
+       {.call = C::Remove, .nth = 2, .code = plat::kErrorDirNotEmpty, .fromThenOn = true, .path = L"E:\\n\\_TD8"},
+       {0, L"ERROR: E:\\n\\_TD8 : System text 39.\n\n", L"x.log "}},
+      // Never into a folder kept elsewhere or onto another computer's files, unless named.
+      {{L"/v", L"F:"}, {}, {0, L"", L"_TD12 "}},
+      {{L"/v", L"F:\\p\\net", L"F:\\p\\off", L"/d", L"F:\\p\\cloud"}, {}, {0, L"", L"_TD13 _TD14 _TD11 _TD10 "}},
       // Start-up failures: nothing runs.
       {{L"/d", L"C:\\w"}, {.call = C::ComputerName, .code = 111}, {111, L"ERROR: System text 111.\n\n", L""}},
       {{L"/d", L"C:\\w"}, {.call = C::SocketsStart, .code = 10091}, {10091, L"ERROR: System text 10091.\n\n", L""}},

@@ -8,11 +8,15 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -39,6 +43,10 @@ struct Listing {
   std::atomic<uint8_t> kind{0};
   // The listing is read to its end: no read is left to make.
   bool atEnd = false;
+  // Opened through a mount point or a link, it may lie on another file
+  // system than its parent's, whose device this is. Set before it is shared.
+  bool crossing = false;
+  dev_t parentDevice = 0;
 };
 
 namespace {
@@ -235,6 +243,71 @@ uint8_t KindOf(Listing* listing) {
   return kind;
 }
 
+// The device of the directory `listing` lists, asked for once.
+bool DeviceOf(Listing* listing, dev_t& device) {
+  if (!listing->deviceKnown.load(std::memory_order_acquire)) {
+    struct stat st;
+    if (fstat(listing->fd, &st) != 0) return false;
+    listing->device.store(st.st_dev, std::memory_order_relaxed);
+    listing->deviceKnown.store(true, std::memory_order_release);
+  }
+  device = listing->device.load(std::memory_order_relaxed);
+  return true;
+}
+
+// The file system types by which another computer's files are mounted
+// (FUSE file systems appear as "fuse.<name>" in the mount table).
+constexpr const char* kNetworkTypes[] = {
+    "nfs", "nfs4", "cifs", "smb3", "smbfs", "9p", "afs", "ncpfs", "coda", "ceph", "glusterfs", "lustre", "gfs2",
+    "ocfs2", "davfs", "fuse.sshfs", "fuse.rclone", "fuse.s3fs", "fuse.glusterfs", "fuse.ceph", "fuse.ceph-fuse",
+    "fuse.gcsfuse", "fuse.davfs", "fuse.curlftpfs", "fuse.smbnetfs"};
+
+// Each mounted device, and whether it is a network file system, as the
+// mount table said when it was last read; read again when a device is not
+// in it. Any thread, under the lock.
+std::mutex MountsLock;
+std::vector<std::pair<dev_t, bool>> Mounts;
+
+void ReadMounts() {
+  Mounts.clear();
+  const int fd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  std::string table;
+  char block[16384];
+  for (ssize_t got; (got = read(fd, block, sizeof block)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    table.append(block, static_cast<size_t>(got));
+  }
+  close(fd);
+  // "id parent major:minor root mountpoint options [tags...] - type source options"
+  for (size_t line = 0, end; line < table.size(); line = end + 1) {
+    end = table.find('\n', line);
+    if (end == std::string::npos) end = table.size();
+    unsigned major = 0, minor = 0;
+    const size_t dash = table.find(" - ", line);
+    if (dash >= end || std::sscanf(table.c_str() + line, "%*u %*u %u:%u", &major, &minor) != 2) continue;
+    const size_t typeAt = dash + 3, typeEnd = std::min(table.find(' ', typeAt), end);
+    const std::string type = table.substr(typeAt, typeEnd - typeAt);
+    bool network = false;
+    for (const char* known : kNetworkTypes) network = network || type == known;
+    Mounts.push_back({makedev(major, minor), network});
+  }
+}
+
+bool OnNetworkFileSystem(dev_t device) {
+  std::lock_guard<std::mutex> hold(MountsLock);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const auto& [mounted, network] : Mounts)
+      if (mounted == device) return network;
+    if (pass == 0) ReadMounts();
+  }
+  // A device the table does not name (a Btrfs subvolume's, say) belongs to
+  // a local file system; remembered, so the table is not read again for it.
+  Mounts.push_back({device, false});
+  return false;
+}
+
 // The inode number of the "." entry in the first block a listing read, 0
 // when the block does not hold it.
 uint64_t DotInode(const Listing* listing) {
@@ -332,6 +405,14 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
 
 bool OnPseudoFileSystem(Listing* listing) { return KindOf(listing) & kKindPseudo; }
 
+bool EntersRemoteVolume(Listing* child) {
+  // Only a child reached through a mount point or a link may cross; the
+  // mount table names the type of the mount its device belongs to.
+  dev_t device;
+  if (!child->crossing || !DeviceOf(child, device) || device == child->parentDevice) return false;
+  return OnNetworkFileSystem(device);
+}
+
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
   struct stat st;
   if (fstatat(FdOf(parent), NativeName(name).c_str(), &st, 0) != 0) return Fail(errno);
@@ -378,8 +459,12 @@ Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, 
   // A directory whose "." is the very inode its parent listed for it was
   // reached through no mount point and no link: it lies on its parent's
   // file system, which need not be asked for again. Anything else is.
-  if (listing && child.listedId != 0 && DotInode(listing) == child.listedId)
+  if (listing && child.listedId != 0 && DotInode(listing) == child.listedId) {
     listing->kind.store(KindOf(parent), std::memory_order_release);
+  } else if (listing) {
+    listing->crossing = true;
+    DeviceOf(parent, listing->parentDevice);
+  }
   return listing;
 }
 
@@ -408,18 +493,11 @@ Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring
       code = errno;
     }
   }
-  if (code == 0 && !parent->deviceKnown.load(std::memory_order_acquire)) {
-    struct stat parentStat;
-    if (fstat(parentFd, &parentStat) != 0) {
-      code = errno;
-    } else {
-      parent->device.store(parentStat.st_dev, std::memory_order_relaxed);
-      parent->deviceKnown.store(true, std::memory_order_release);
-    }
-  }
+  dev_t parentDevice = 0;
+  if (code == 0 && !DeviceOf(parent, parentDevice)) code = errno;
   // A mount point, or a bind mount of the same file system: removal never
   // crosses into another file system.
-  if (code == 0 && (device != parent->device.load(std::memory_order_relaxed) || mountRoot)) code = EXDEV;
+  if (code == 0 && (device != parentDevice || mountRoot)) code = EXDEV;
   if (code != 0) {
     close(fd);
     posix::RecordError(code);

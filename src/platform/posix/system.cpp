@@ -250,6 +250,12 @@ uint64_t MonotonicMilliseconds() {
   return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
+void Pause(uint32_t milliseconds) {
+  timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
 void WriteText(const wchar_t* text, size_t length) {
   if (!g_flushAtExit) {
     g_flushAtExit = true;

@@ -10,14 +10,21 @@
 // the link, and deleting through such a handle, DeleteFileW included, takes
 // the target. The handle's own name then differs from the directory's name
 // plus the entry's, and the call refuses instead.
+//
+// An item is deleted with POSIX semantics where its volume takes them (its
+// name goes at once, even while another program holds it open), with the
+// classic disposition elsewhere.
 #include <windows.h>
 #include <winternl.h>
 #include <shlwapi.h>
 
+#include <atomic>
 #include <climits>
 #include <cwchar>
+#include <deque>
 #include <new>
 
+#include "platform/common/delete_either_way.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -76,6 +83,11 @@ std::wstring SystemPath(const std::wstring& path) {
 using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                         PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(NTSTATUS);
+using NtQueryVolumeInformationFileFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+
+// FileDispositionInfoEx, which the headers name only for newer targets.
+constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);  // STATUS_DELETE_PENDING
 
 template <typename Fn>
 Fn NtdllFunction(const char* name) {
@@ -110,10 +122,59 @@ HANDLE OpenAt(HANDLE root, const wchar_t* name, ACCESS_MASK access, ULONG option
   NTSTATUS result = create(&handle, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &object, &status,
                            nullptr, 0, kShareAll, kFileOpen, options | kOpenFlags, nullptr, 0);
   if (result < 0) {
-    SetLastError(toCode(result));
+    // An entry deleted already, that goes once another program closes it,
+    // is told as such (the Win32 calls say "access denied").
+    SetLastError(result == kStatusDeletePending ? ERROR_DELETE_PENDING : toCode(result));
     return INVALID_HANDLE_VALUE;
   }
   return handle;
+}
+
+// What is known of one volume, found once in a run: whether it lies on
+// another computer, and whether it refused the POSIX-semantics disposition.
+struct Volume {
+  DWORD serial = 0;
+  bool remote = false;  // written before the volume is published
+  std::atomic<bool> posixRefused{false};
+};
+
+// Every volume met, under the lock; it never shrinks, so listings keep
+// pointers into it. A volume that cannot be told is taken for a local one.
+SRWLOCK VolumesLock = SRWLOCK_INIT;
+std::deque<Volume> Volumes;
+Volume UnknownVolume;
+
+// Whether the open item lies on a network file system (a share, a
+// redirected drive) by its device's characteristics.
+bool OnRemoteDevice(HANDLE handle) {
+  static const NtQueryVolumeInformationFileFn query =
+      NtdllFunction<NtQueryVolumeInformationFileFn>("NtQueryVolumeInformationFile");
+  constexpr ULONG kFsDeviceInformation = 4;     // FileFsDeviceInformation
+  constexpr ULONG kRemoteDevice = 0x10;         // FILE_REMOTE_DEVICE
+  constexpr ULONG kNetworkFileSystem = 0x14;    // FILE_DEVICE_NETWORK_FILE_SYSTEM
+  struct {
+    ULONG deviceType, characteristics;
+  } device{};
+  IO_STATUS_BLOCK status;
+  if (!query || query(handle, &status, &device, sizeof device, kFsDeviceInformation) < 0) return false;
+  return (device.characteristics & kRemoteDevice) || device.deviceType == kNetworkFileSystem;
+}
+
+// The volume of the open item `handle`, found in the table or added to it.
+Volume* VolumeOfHandle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return &UnknownVolume;
+  AcquireSRWLockExclusive(&VolumesLock);
+  Volume* volume = nullptr;
+  for (Volume& known : Volumes)
+    if (known.serial == info.dwVolumeSerialNumber) volume = &known;
+  if (!volume) {
+    volume = &Volumes.emplace_back();
+    volume->serial = info.dwVolumeSerialNumber;
+    volume->remote = OnRemoteDevice(handle);
+  }
+  ReleaseSRWLockExclusive(&VolumesLock);
+  return volume;
 }
 
 // Closes `handle` without disturbing the code recorded before.
@@ -162,6 +223,11 @@ struct Listing {
   const FILE_FULL_DIR_INFO* record = nullptr;  // the current entry within `records`
   std::wstring name;                        // the current entry's name, terminated
   unsigned char* records = nullptr;         // given back once the listing has been read to its end
+  std::atomic<Volume*> volume{nullptr};     // the folder's volume, once asked for or inherited
+  // Opened through a junction, mount point or symbolic link, it may lie on
+  // another volume than its parent, whose volume this is. Set before it is shared.
+  bool throughLink = false;
+  Volume* parentVolume = nullptr;
 };
 
 namespace {
@@ -258,16 +324,32 @@ HANDLE OpenEntry(Listing* parent, const wchar_t* name, ACCESS_MASK access, ULONG
   return item;
 }
 
-// Deletes the open item when its last handle closes, then closes it.
-bool DeleteByHandle(HANDLE item) {
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  if (!SetFileInformationByHandle(item, FileDispositionInfo, &disposition, sizeof disposition)) {
-    CloseKeepingCode(item);
-    return false;
+// The volume of the folder `listing` lists, asked for once.
+Volume* VolumeOf(Listing* listing) {
+  Volume* volume = listing->volume.load(std::memory_order_acquire);
+  if (!volume) {
+    volume = VolumeOfHandle(listing->directory);
+    listing->volume.store(volume, std::memory_order_release);
   }
-  CloseHandle(item);
-  return true;
+  return volume;
+}
+
+// Deletes the open item `item` of the folder `parent` lists, then closes
+// it: with POSIX semantics unless its volume refused them, else when its
+// last handle closes. A read-only item is refused either way.
+bool DeleteByHandle(Listing* parent, HANDLE item) {
+  const bool deleted = DeleteEitherWay(
+      VolumeOf(parent)->posixRefused,
+      [item] {
+        FILE_DISPOSITION_INFO_EX disposition{FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+        return SetFileInformationByHandle(item, kDispositionInfoEx, &disposition, sizeof disposition) != 0;
+      },
+      [item] {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        return SetFileInformationByHandle(item, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+      });
+  CloseKeepingCode(item);
+  return deleted;
 }
 
 bool IdentityOf(HANDLE handle, FileIdentity& identity) {
@@ -343,7 +425,16 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
 Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, DirEntry& entry) {
   HANDLE directory = OpenAt(parent->directory, child.name, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
   if (directory == INVALID_HANDLE_VALUE) return nullptr;
-  return StartListing(directory, entry);
+  Listing* listing = StartListing(directory, entry);
+  if (!listing) return nullptr;
+  // Only a reparse point leads onto another volume: any other folder is on its parent's.
+  if (child.attributes & kAttrReparsePoint) {
+    listing->throughLink = true;
+    listing->parentVolume = VolumeOf(parent);
+  } else {
+    listing->volume.store(parent->volume.load(std::memory_order_acquire), std::memory_order_release);
+  }
+  return listing;
 }
 
 Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring&, DirEntry& entry) {
@@ -364,7 +455,9 @@ Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring
     Refuse(directory, kOtherVolume);
     return nullptr;
   }
-  return StartListing(directory, entry);
+  Listing* listing = StartListing(directory, entry);
+  if (listing) listing->volume.store(parent->volume.load(std::memory_order_acquire), std::memory_order_release);
+  return listing;
 }
 
 // ---- attributes and identities ----
@@ -386,18 +479,24 @@ bool ListingIdentity(Listing* listing, FileIdentity& identity) {
   return IdentityOf(listing->directory, identity);
 }
 
-uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring&) {
-  HANDLE item = OpenAt(parent->directory, name, 0, FILE_OPEN_REPARSE_POINT);
-  if (item == INVALID_HANDLE_VALUE) return 0;
-  FILE_ATTRIBUTE_TAG_INFO tag{};
-  FILE_STANDARD_INFO standard{};
-  uint64_t size = 0;
-  if (GetFileInformationByHandleEx(item, FileAttributeTagInfo, &tag, sizeof tag) &&
-      !(tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-      GetFileInformationByHandleEx(item, FileStandardInfo, &standard, sizeof standard))
-    size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
-  CloseHandle(item);
-  return size;
+uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& path) {
+  // The file itself is never opened (a placeholder could be fetched): its
+  // length is the listing's record where `name` is the entry the listing is
+  // at, as it is while a tree is measured, otherwise a listing of that name.
+  DWORD attributes;
+  uint64_t size;
+  if (parent->records && name == parent->name.c_str()) {
+    attributes = parent->record->FileAttributes;
+    size = static_cast<uint64_t>(parent->record->EndOfFile.QuadPart);
+  } else {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileExW(SystemPath(path).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    FindClose(find);
+    attributes = data.dwFileAttributes;
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  return attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY) ? 0 : size;
 }
 
 bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
@@ -421,6 +520,12 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
 // Windows has no file systems of kernel tables.
 bool OnPseudoFileSystem(Listing*) { return false; }
 
+bool EntersRemoteVolume(Listing* child) {
+  if (!child->throughLink) return false;
+  Volume* volume = VolumeOf(child);
+  return volume->remote && volume != child->parentVolume;
+}
+
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
   HANDLE directory = OpenAt(parent->directory, name, 0, FILE_DIRECTORY_FILE);
   if (directory == INVALID_HANDLE_VALUE) return false;
@@ -439,7 +544,7 @@ bool RemoveEmptyDirectoryAt(Listing* parent, const wchar_t* name, const std::wst
   HANDLE item = OpenEntry(parent, name, DELETE, FILE_DIRECTORY_FILE, attributes, isTheEntry);
   if (item == INVALID_HANDLE_VALUE) return false;
   if (!isTheEntry) return Refuse(item, kThroughLink);
-  return DeleteByHandle(item);  // a directory with entries fails: ERROR_DIR_NOT_EMPTY
+  return DeleteByHandle(parent, item);  // a directory with entries fails: ERROR_DIR_NOT_EMPTY
 }
 
 bool DeleteFileAt(Listing* parent, const wchar_t* name, const std::wstring&) {
@@ -448,7 +553,7 @@ bool DeleteFileAt(Listing* parent, const wchar_t* name, const std::wstring&) {
   HANDLE item = OpenEntry(parent, name, DELETE, FILE_NON_DIRECTORY_FILE, attributes, isTheEntry);
   if (item == INVALID_HANDLE_VALUE) return false;
   if (!isTheEntry) return Refuse(item, kThroughLink);
-  return DeleteByHandle(item);  // a read-only file fails: ERROR_ACCESS_DENIED
+  return DeleteByHandle(parent, item);  // a read-only file fails: ERROR_ACCESS_DENIED
 }
 
 bool RemoveLinkAt(Listing* parent, const wchar_t* name, const std::wstring&) {
@@ -458,7 +563,7 @@ bool RemoveLinkAt(Listing* parent, const wchar_t* name, const std::wstring&) {
   if (item == INVALID_HANDLE_VALUE) return false;
   if (!isTheEntry) return Refuse(item, kThroughLink);
   if (!(attributes & kAttrReparsePoint)) return Refuse(item, kNotALink);
-  return DeleteByHandle(item);
+  return DeleteByHandle(parent, item);
 }
 
 int CompareNoCase(const wchar_t* a, const wchar_t* b, size_t count) {

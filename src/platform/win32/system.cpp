@@ -296,6 +296,8 @@ void WriteProgress(const wchar_t* text, size_t length) {
 
 uint64_t MonotonicMilliseconds() { return GetTickCount64(); }
 
+void Pause(uint32_t milliseconds) { Sleep(milliseconds); }
+
 void WriteText(const wchar_t* text, size_t length) {
   DWORD code = GetLastError();  // writing never disturbs a pending error code
   if (!output.started) StartOutput();
