@@ -161,6 +161,18 @@ void WriteText(const wchar_t* text, size_t length) { state.output.append(text, l
 void FlushText() {}
 bool ProgressTerminal(uint32_t&) { return false; }
 void WriteProgress(const wchar_t*, size_t) {}
+void WriteErrorText(const wchar_t* text, size_t length) { state.errors.append(text, length); }
+
+// The event log keeps each event's kind and its text as the catalogue renders it.
+bool EventLogWrite(const Event& event) {
+  if (Enter(Call::EventLogWrite)) return false;
+  state.eventLogOpen = true;
+  std::wstring text = ExpandInsertList(FindCatalogText(event.messageId), event.inserts);
+  if (text.ends_with(L'\n')) text.pop_back();
+  state.events.push_back((event.error ? L"E " : L"I ") + text);
+  return true;
+}
+void EventLogClose() { state.eventLogOpen = false; }
 
 // No threads: a walk asked to share its work does it alone.
 uint32_t ProcessorCount() { return 1; }

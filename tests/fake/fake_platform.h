@@ -10,7 +10,8 @@
 namespace fake {
 
 enum class Call { None, ListFirst, ListNext, ListChild, AttributesAt, SnapshotOpen, SnapshotFirst, SnapshotNext,
-                  KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate, CatalogMessage };
+                  KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate, CatalogMessage,
+                  EventLogWrite };
 
 // The `nth` call of `call` fails with `code` (0: none recorded), and every
 // later one too `fromThenOn`. With `path` only the calls on it count: the
@@ -34,6 +35,9 @@ struct State {
   std::vector<std::pair<Fault, int>> faults;  // with the matching calls seen so far
   std::vector<std::wstring> removed;  // by the program, in order
   std::wstring output;
+  std::vector<std::wstring> events;  // "I " or "E " (information, error) and the event's text
+  std::wstring errors;               // standard error
+  bool eventLogOpen = false;
   int heapBlocks = 0, listings = 0, snapshots = 0, socketsStarted = 0, socketsStopped = 0;  // held now / so far
   uint32_t lastError = 0;
 };
