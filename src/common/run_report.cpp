@@ -549,10 +549,10 @@ void ProgressErase() {
 }
 
 void SendEvent(const plat::Event& event) {
-  if (plat::EventLogWrite(event) || EventFailureTold) return;
+  const uint32_t code = plat::EventLogWrite(event);
+  if (code == 0 || EventFailureTold) return;
   // Told once; the run, its output and its exit code go on unchanged.
   EventFailureTold = true;
-  const uint32_t code = plat::LastErrorCode();
   std::wstring reason, text;
   if (!plat::SystemMessage(code, reason)) reason = Number(code);
   if (!plat::CatalogMessage(MSG_EVENTLOG_FAILED, Trimmed(reason).c_str(), nullptr, text)) return;

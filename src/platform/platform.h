@@ -237,9 +237,10 @@ struct Event {
 
 // Writes `event` to the system's log: on Windows the Application log, source
 // "sweepdirs"; on POSIX the systemd journal or, where none listens, syslog.
-// The log is opened at the first call. False when the event could not be
-// written (LastErrorCode()).
-bool EventLogWrite(const Event& event);
+// The log is opened at the first call. Returns 0, or the code of the
+// failure when the event could not be written; LastErrorCode() is left as
+// it was, since the event may come between a failure and its report.
+uint32_t EventLogWrite(const Event& event);
 // Closes the log, if it was opened.
 void EventLogClose();
 // Writes `text` to standard error. "\n" becomes the platform's line end.

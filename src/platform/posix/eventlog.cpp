@@ -39,7 +39,7 @@ bool IsSocket(const char* path) {
 
 }  // namespace
 
-bool EventLogWrite(const Event& event) {
+uint32_t EventLogWrite(const Event& event) {
   const wchar_t* stored = FindCatalogText(event.messageId);
   std::wstring text = stored ? ExpandInsertList(stored, event.inserts) : std::wstring();
   while (!text.empty() && text.back() == L'\n') text.pop_back();
@@ -57,18 +57,15 @@ bool EventLogWrite(const Event& event) {
   int code = ENOENT;
   if (IsSocket("/run/systemd/journal/socket")) {
     const int sent = sd_journal_sendv(parts.data(), static_cast<int>(parts.size()));
-    if (sent >= 0) return true;
+    if (sent >= 0) return 0;
     code = -sent;
   }
   // No journal listens here: the same text to syslog, if its socket is there.
-  if (!IsSocket(_PATH_LOG)) {
-    posix::RecordError(code);
-    return false;
-  }
+  if (!IsSocket(_PATH_LOG)) return static_cast<uint32_t>(code);
   if (!SyslogOpen) openlog("sweepdirs", LOG_PID, LOG_DAEMON);
   SyslogOpen = true;
   syslog(priority, "%s", message.c_str());
-  return true;
+  return 0;
 }
 
 void EventLogClose() {

@@ -14,11 +14,19 @@ namespace {
 // not registered "sweepdirs", the events still go to the Application log.
 HANDLE Source = nullptr;
 
+// The code of the call that just failed; the pending one is put back.
+uint32_t Failure(DWORD pending) {
+  const DWORD code = GetLastError();
+  SetLastError(pending);
+  return code != 0 ? code : ERROR_GEN_FAILURE;
+}
+
 }  // namespace
 
-bool EventLogWrite(const Event& event) {
+uint32_t EventLogWrite(const Event& event) {
+  const DWORD pending = GetLastError();
   if (!Source) Source = RegisterEventSourceW(nullptr, L"sweepdirs");
-  if (!Source) return false;
+  if (!Source) return Failure(pending);
   // The log renders the event's text from the catalogue in this executable,
   // with these strings for its inserts.
   std::vector<std::wstring> strings;
@@ -32,8 +40,11 @@ bool EventLogWrite(const Event& event) {
     strings.push_back(std::move(text));
   }
   for (const std::wstring& text : strings) pointers.push_back(text.c_str());
-  return ReportEventW(Source, event.error ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0, event.messageId,
-                      nullptr, static_cast<WORD>(pointers.size()), 0, pointers.data(), nullptr) != FALSE;
+  if (!ReportEventW(Source, event.error ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0, event.messageId,
+                   nullptr, static_cast<WORD>(pointers.size()), 0, pointers.data(), nullptr))
+    return Failure(pending);
+  SetLastError(pending);
+  return 0;
 }
 
 void EventLogClose() {
