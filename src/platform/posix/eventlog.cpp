@@ -49,7 +49,11 @@ uint32_t EventLogWrite(const Event& event) {
   std::vector<std::string> fields = {"MESSAGE=" + message, "PRIORITY=" + std::to_string(priority),
                                      "SYSLOG_IDENTIFIER=sweepdirs",
                                      std::string("MESSAGE_ID=") + kMessageIds[static_cast<int>(event.kind)]};
-  for (const auto& [name, value] : event.fields) fields.push_back(name + ("=" + posix::Utf8FromWide(value)));
+  for (const auto& [name, value] : event.fields) {
+    std::string& field = fields.emplace_back(name);
+    field += '=';
+    field += posix::Utf8FromWide(value);
+  }
   std::vector<iovec> parts;
   for (std::string& field : fields) parts.push_back({field.data(), field.size()});
   // libsystemd drops an event silently where the journal's socket is
