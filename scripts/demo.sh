@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
-need_packages cmake ninja-build g++ rapidjson-dev coreutils
+need_packages cmake ninja-build g++ rapidjson-dev libsystemd-dev coreutils
 
 cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DSWEEPDIRS_TESTS=OFF >/dev/null
 cmake --build build/demo -j "$(nproc)" --target sweepdirs >/dev/null

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
-need_packages cmake ninja-build clang libclang-rt-14-dev rapidjson-dev
+need_packages cmake ninja-build clang libclang-rt-14-dev rapidjson-dev libsystemd-dev
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
-need_packages cmake ninja-build g++ rapidjson-dev mingw-w64 dpkg-dev rpm wixl msitools
+need_packages cmake ninja-build g++ rapidjson-dev libsystemd-dev mingw-w64 dpkg-dev rpm wixl msitools
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)"
 (cd build/windows && cpack -G ZIP >/dev/null)

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 need_packages cmake ninja-build g++ python3 rapidjson-dev libgtest-dev googletest mingw-w64 wine wine64 util-linux e2fsprogs clang libclang-rt-14-dev \
-  rpm wixl msitools python3-yaml systemd openssh-server sshfs
+  rpm wixl msitools python3-yaml systemd openssh-server sshfs libsystemd-dev
 
 ./scripts/check_layers.sh
 # The tests stay within 0.40 of the code, in lines.

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <deque>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/run_report.h"
 #include "platform/platform.h"
@@ -16,6 +18,7 @@ bool EscapeNames = false;
 
 struct OutputSegment {
   std::wstring text;
+  std::vector<plat::Event> events;  // sent to the system's log once the text is out
   std::atomic<bool> complete{false};
   bool own = false;  // written by the program's thread, which may still add to it
 };
@@ -114,6 +117,20 @@ std::wstring ErrorText(uint32_t code, const wchar_t* insert) {
   return fallback;
 }
 
+// Where this thread's output goes while it cannot go out at once: the
+// segment it writes for the program's thread, or on the program's thread
+// one of its own behind lines still being written. Null: out at once.
+OutputSegment* HeldIn() {
+  if (Capture || Pending.empty()) return Capture;
+  if (!Pending.back()->own) {
+    auto* segment = new OutputSegment;
+    segment->own = true;
+    segment->complete.store(true, std::memory_order_relaxed);
+    Pending.push_back(segment);
+  }
+  return Pending.back();
+}
+
 }  // namespace
 
 std::wstring EscapedForTerminal(const std::wstring& text) { return Unmarked(Marked(text.data(), text.size())); }
@@ -129,22 +146,17 @@ size_t EscapeBoundary(const std::wstring& escaped, size_t at) {
 }
 
 void WriteOutput(const std::wstring& text) {
-  if (Capture) {
-    Capture->text += text;
-    return;
-  }
-  if (!Pending.empty()) {
-    // Behind lines still being written: kept until they are out.
-    if (!Pending.back()->own) {
-      auto* segment = new OutputSegment;
-      segment->own = true;
-      segment->complete.store(true, std::memory_order_relaxed);
-      Pending.push_back(segment);
-    }
-    Pending.back()->text += text;
-    return;
-  }
-  WriteNow(text);
+  if (OutputSegment* segment = HeldIn())
+    segment->text += text;
+  else
+    WriteNow(text);
+}
+
+void WriteEvent(plat::Event event) {
+  if (OutputSegment* segment = HeldIn())
+    segment->events.push_back(std::move(event));
+  else
+    SendEvent(event);
 }
 
 OutputSegment* ReserveOutput() {
@@ -162,6 +174,7 @@ bool WriteCompletedOutput() {
     OutputSegment* segment = Pending.front();
     Pending.pop_front();
     if (!segment->text.empty()) WriteNow(segment->text);
+    for (const plat::Event& event : segment->events) SendEvent(event);
     delete segment;
   }
   return Pending.empty();
@@ -188,26 +201,29 @@ void ReportLineEnd() {
 }
 
 void ReportError(uint32_t code, const wchar_t* path) {
-  if (OutputFlags & JsonFlag) {
-    TakeError(code, ErrorText(code, code > kCatalogIdBound ? path : nullptr), path);
-    return;
-  }
-  std::wstring marked;
-  if (EscapeNames && path) {
-    marked = Marked(path, std::wcslen(path));
-    path = marked.c_str();
-  }
+  const bool catalogued = code > kCatalogIdBound;
+  const std::wstring text = ErrorText(code, catalogued ? path : nullptr);
   std::wstring line = ErrorPrefix;
   line += L' ';
-  if (code > kCatalogIdBound) {
-    line += ErrorText(code, path);
-  } else {
-    // A path is never passed into a system text; it stands before it.
-    if (path) {
-      line += path;
+  // A path is never passed into a system text; it stands before it.
+  if (!catalogued && path) {
+    line += path;
+    line += L" : ";
+  }
+  line += text;
+  if (TakeError(code, text, path, line)) return;
+  if (EscapeNames && path) {
+    // On a terminal the path is shown with its escapes, in the text too.
+    const std::wstring marked = Marked(path, std::wcslen(path));
+    line = ErrorPrefix;
+    line += L' ';
+    if (catalogued) {
+      line += ErrorText(code, marked.c_str());
+    } else {
+      line += marked;
       line += L" : ";
+      line += text;
     }
-    line += ErrorText(code, nullptr);
   }
   line += L'\n';
   WriteOutput(EscapeNames ? Unmarked(line) : line);
@@ -218,6 +234,7 @@ void PrintUsage() {
   for (uint32_t id = MSG_USAGE_FIRST; id <= MSG_USAGE_LAST; ++id)
     PrintMessage(id, ProgramName, nullptr, false);
   // The options added since, one line each.
-  static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON, MSG_USAGE_THREADS};
+  static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON, MSG_USAGE_THREADS,
+                                           MSG_USAGE_EVENTLOG};
   for (uint32_t id : kLaterOptions) PrintMessage(id, nullptr, nullptr, false);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
 #include "sweepdirs.h"  // message ids, generated from res/sweepdirs.mc
 
 // Codes above this bound are catalogue ids; system codes and HRESULTs are not.
@@ -50,6 +51,10 @@ size_t EscapeBoundary(const std::wstring& escaped, size_t at);
 // Writes `text` to standard output through the one output path: in order
 // behind lines other threads are still writing, if any.
 void WriteOutput(const std::wstring& text);
+
+// Hands `event` to the system's log through the same path: in order behind
+// lines other threads are still writing, with the lines it follows.
+void WriteEvent(plat::Event event);
 
 // ---- lines written by other threads, in order ----
 struct OutputSegment;

@@ -1,5 +1,6 @@
-// The record of a run: item events and the summary, as catalogue lines or
-// JSON Lines, and the progress line on an interactive standard error.
+// The record of a run: item events and the summary, as catalogue lines, JSON
+// Lines or events of the system's log, and the progress line on an
+// interactive standard error.
 #include "common/run_report.h"
 
 #include <rapidjson/stringbuffer.h>
@@ -40,6 +41,7 @@ struct OpenItem {
   std::wstring errorMessage;
   bool errorHasPath = false;
   std::wstring errorPath;
+  std::wstring errorLine;  // as printed, for the event log
 };
 
 namespace {
@@ -243,20 +245,19 @@ std::wstring Counted(uint64_t count, uint32_t one, uint32_t many) {
   return text;
 }
 
-void WriteSummaryLines() {
-  const std::wstring workAreas = Counted(Counts.workAreas, MSG_COUNT_WORK_AREA, MSG_COUNT_WORK_AREAS);
-  const std::wstring logs = Counted(Counts.logs, MSG_COUNT_LOG_FILE, MSG_COUNT_LOG_FILES);
-  ReportMessage(DeleteEnabled ? MSG_SUMMARY_REMOVED : MSG_SUMMARY_WOULD_REMOVE, workAreas.c_str(), logs.c_str(),
-                false);
-  const std::wstring entries = Grouped(Counts.entries);
-  const std::wstring size = Size(Counts.bytes);
-  ReportMessage(Counts.entries == 1 ? MSG_SUMMARY_HELD_ONE : MSG_SUMMARY_HELD, entries.c_str(), size.c_str(), false);
-  const std::wstring running = Grouped(Counts.running);
-  const std::wstring otherHost = Grouped(Counts.otherHost);
-  ReportMessage(MSG_SUMMARY_KEPT, running.c_str(), otherHost.c_str(), false);
-  const std::wstring unknown = Grouped(Counts.ownerUnknown);
-  const std::wstring failed = Grouped(Counts.failed);
-  ReportMessage(MSG_SUMMARY_UNKNOWN_FAILED, unknown.c_str(), failed.c_str(), false);
+// The two lines of /SUMMARY, each with its line end.
+std::wstring SummaryText() {
+  std::wstring text, piece;
+  const auto add = [&](uint32_t id, const std::wstring& insert1, const std::wstring& insert2) {
+    if (plat::CatalogMessage(id, insert1.c_str(), insert2.c_str(), piece)) text += piece;
+  };
+  add(DeleteEnabled ? MSG_SUMMARY_REMOVED : MSG_SUMMARY_WOULD_REMOVE,
+      Counted(Counts.workAreas, MSG_COUNT_WORK_AREA, MSG_COUNT_WORK_AREAS),
+      Counted(Counts.logs, MSG_COUNT_LOG_FILE, MSG_COUNT_LOG_FILES));
+  add(Counts.entries == 1 ? MSG_SUMMARY_HELD_ONE : MSG_SUMMARY_HELD, Grouped(Counts.entries), Size(Counts.bytes));
+  add(MSG_SUMMARY_KEPT, Grouped(Counts.running), Grouped(Counts.otherHost));
+  add(MSG_SUMMARY_UNKNOWN_FAILED, Grouped(Counts.ownerUnknown), Grouped(Counts.failed));
+  return text;
 }
 
 void WriteSummaryEvent(uint32_t status) {
@@ -284,6 +285,86 @@ void WriteSummaryEvent(uint32_t status) {
   TimeField(json, L"finished_at");
   json.EndObject();
   Emit(buffer);
+}
+
+// ---- events of the system's log ----
+
+// Whether the run writes events other than its end: not in list mode.
+bool ItemEventsWanted() { return (OutputFlags & EventLogFlag) && DeleteEnabled; }
+
+// Told once a run: events that could not be written.
+bool EventFailureTold = false;
+
+std::wstring Number(uint64_t value) { return std::to_wstring(value); }
+
+// `text` without its line ends.
+std::wstring Trimmed(std::wstring text) {
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+  return text;
+}
+
+plat::Event NewEvent(plat::EventKind kind, uint32_t id, std::vector<std::wstring> inserts) {
+  plat::Event event;
+  event.kind = kind;
+  event.error = kind == plat::EventKind::Failed || kind == plat::EventKind::Error;
+  event.messageId = id;
+  event.inserts = std::move(inserts);
+  return event;
+}
+
+// The open item's path, owner and verdict, and what it held where it was read.
+void ItemFields(plat::Event& event, ItemVerdict verdict, bool measured, uint64_t entries, uint64_t bytes) {
+  event.fields.push_back({"SWEEPDIRS_PATH", Current.path});
+  event.fields.push_back({"SWEEPDIRS_OWNER_PID", std::to_wstring(Current.ownerId)});
+  event.fields.push_back({"SWEEPDIRS_VERDICT", kVerdicts[verdict]});
+  if (!measured) return;
+  event.fields.push_back({"SWEEPDIRS_ENTRIES", Number(entries)});
+  event.fields.push_back({"SWEEPDIRS_BYTES", Number(bytes)});
+}
+
+// An error line: the line, then its code, path and system text for scripts.
+plat::Event ErrorEvent(uint32_t code, const std::wstring& text, const std::wstring& path, const std::wstring& line) {
+  plat::Event event = NewEvent(plat::EventKind::Error, MSG_EVENT_ERROR, {line, Number(code), path, text});
+  event.fields.push_back({"SWEEPDIRS_CODE", Number(code)});
+  return event;
+}
+
+void WriteItemEvents(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
+  const std::wstring owner = std::to_wstring(Current.ownerId);
+  const bool measured = verdict == VerdictStale;
+  if (action == ActionFailed) {
+    plat::Event event = NewEvent(plat::EventKind::Failed, MSG_EVENT_FAILED,
+                                 {Current.path, owner, Current.errorLine, Number(Current.errorCode),
+                                  Current.errorPath, Current.errorMessage, Number(entries), Number(bytes)});
+    ItemFields(event, verdict, measured, entries, bytes);
+    event.fields.push_back({"SWEEPDIRS_CODE", Number(Current.errorCode)});
+    WriteEvent(std::move(event));
+  } else if (Current.hasError) {
+    // The error line of a kept item: its owner's state could not be found out.
+    plat::Event event = ErrorEvent(Current.errorCode, Current.errorMessage, Current.errorPath, Current.errorLine);
+    ItemFields(event, verdict, measured, entries, bytes);
+    WriteEvent(std::move(event));
+  }
+  if (action != ActionRemoved) return;
+  plat::Event event = NewEvent(plat::EventKind::Removed, MSG_EVENT_REMOVED,
+                               {Current.path, owner, Number(entries), Number(bytes)});
+  ItemFields(event, verdict, measured, entries, bytes);
+  WriteEvent(std::move(event));
+}
+
+void WriteRunEndEvent(uint32_t status) {
+  const uint32_t exitCode = plat::ExitCodeFor(status);
+  const bool failed = status != 0;
+  plat::Event event = NewEvent(plat::EventKind::RunEnd, failed ? MSG_EVENT_RUN_FAILED : MSG_EVENT_RUN_END,
+                               {Number(status), Number(exitCode), SummaryText(), Number(Counts.workAreas),
+                                Number(Counts.logs), Number(Counts.entries), Number(Counts.bytes),
+                                Number(Counts.running), Number(Counts.otherHost), Number(Counts.ownerUnknown),
+                                Number(Counts.failed)});
+  event.error = failed;
+  event.fields.push_back({"SWEEPDIRS_ENTRIES", Number(Counts.entries)});
+  event.fields.push_back({"SWEEPDIRS_BYTES", Number(Counts.bytes)});
+  event.fields.push_back({"SWEEPDIRS_STATUS", Number(status)});
+  WriteEvent(std::move(event));
 }
 
 // ---- progress ----
@@ -367,20 +448,24 @@ void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t 
   }
   if (verdict == VerdictStale) ProgressStale(action == ActionRemoved ? bytes : 0);
   if (OutputFlags & JsonFlag) WriteItemEvent(verdict, action, entries, bytes);
+  if (ItemEventsWanted()) WriteItemEvents(verdict, action, entries, bytes);
 }
 
-bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path) {
-  if (!(OutputFlags & JsonFlag)) return false;
-  std::wstring text = message;
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path, const std::wstring& line) {
+  const bool asJson = OutputFlags & JsonFlag;
+  if (!asJson && !ItemEventsWanted()) return false;
+  const std::wstring text = Trimmed(message);
   if (Current.open && !Current.hasError) {
     Current.hasError = true;
     Current.errorCode = code;
     Current.errorMessage = text;
     Current.errorHasPath = path != nullptr;
     Current.errorPath = path ? path : L"";
-    return true;
+    Current.errorLine = Trimmed(line);
+    return asJson;
   }
+  if (ItemEventsWanted()) WriteEvent(ErrorEvent(code, text, path ? path : L"", Trimmed(line)));
+  if (!asJson) return false;
   JsonBuffer buffer;
   JsonWriter json(buffer);
   json.StartObject();
@@ -427,11 +512,14 @@ void WriteRunSummary(uint32_t status, bool ran) {
   if (OutputFlags & JsonFlag) {
     if (ran || status != 1) WriteSummaryEvent(status);
   } else if ((OutputFlags & SummaryFlag) && ran) {
-    WriteSummaryLines();
+    WriteOutput(SummaryText());
   }
+  if ((OutputFlags & EventLogFlag) && (ran || status != 1)) WriteRunEndEvent(status);
 }
 
 void ResetRunReport() {
+  if (OutputFlags & EventLogFlag) plat::EventLogClose();
+  EventFailureTold = false;
   OutputFlags = 0;
   Current = OpenItem();
   ClearCounts();
@@ -462,4 +550,16 @@ void ProgressErase() {
   plat::WriteProgress(blank.data(), blank.size());
   Line.shown = false;
   Line.shownLength = 0;
+}
+
+void SendEvent(const plat::Event& event) {
+  const uint32_t code = plat::EventLogWrite(event);
+  if (code == 0 || EventFailureTold) return;
+  // Told once; the run, its output and its exit code go on unchanged.
+  EventFailureTold = true;
+  std::wstring reason, text;
+  if (!plat::SystemMessage(code, reason)) reason = Number(code);
+  if (!plat::CatalogMessage(MSG_EVENTLOG_FAILED, Trimmed(reason).c_str(), nullptr, text)) return;
+  ProgressErase();
+  plat::WriteErrorText(text.data(), text.size());
 }

@@ -1,15 +1,18 @@
-// What a run did, for /SUMMARY and /JSON: every judged item, its verdict,
-// what was done with it and what it held; and the progress line shown on an
-// interactive standard error. Without the two options and a terminal,
-// nothing here prints or costs anything.
+// What a run did, for /SUMMARY, /JSON and /EVENTLOG: every judged item, its
+// verdict, what was done with it and what it held; and the progress line
+// shown on an interactive standard error. Without the options and a
+// terminal, nothing here prints or costs anything.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 inline constexpr uint32_t SummaryFlag = 0x01;  // set by /SUMMARY
 inline constexpr uint32_t JsonFlag = 0x02;     // set by /JSON
+inline constexpr uint32_t EventLogFlag = 0x04; // set by /EVENTLOG
 
 // The output options, 0 at start. Kept apart from RunFlags, whose values
 // the trace rules compare exactly.
@@ -35,23 +38,30 @@ OpenItem* DetachItem();
 // Makes `item` this thread's open item (nothing for null) and releases it.
 void AttachItem(OpenItem* item);
 
-// Closes the open item: counts it and, with /JSON, writes its event.
+// Closes the open item: counts it and, with /JSON, writes its event; with
+// /EVENTLOG, outside list mode, a removal or a failure is an event too.
 // `entries` and `bytes` are what a stale item held.
 void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes);
 
-// With /JSON: records an error line's content, as the open item's error or
-// as an error event of its own. True when it was taken (nothing is printed then).
-bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path);
+// With /JSON or /EVENTLOG: records an error line's content (`line` the line
+// as printed), as the open item's error or as an error event of its own.
+// True when it was taken (nothing is printed then), only with /JSON.
+bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path, const std::wstring& line);
 
 // With /JSON, the run's first event; called once the command line is accepted.
 void WriteStartEvent();
 
 // The end of the run: with /JSON the summary event; the /SUMMARY lines
-// only after a run whose command line was accepted (`ran`).
+// only after a run whose command line was accepted (`ran`); with /EVENTLOG
+// the end-of-run event.
 void WriteRunSummary(uint32_t status, bool ran);
 
-// Forgets every count, for the next run.
+// Forgets every count and closes the event log, for the next run.
 void ResetRunReport();
+
+// Writes `event` to the system's log now; the first failure to do so is
+// told on standard error, once a run. Called in output order.
+void SendEvent(const plat::Event& event);
 
 // ---- progress ----
 

@@ -62,6 +62,14 @@ uint32_t ThreadCount(const wchar_t* digits) {
 
 }  // namespace
 
+bool IsOptionNamed(const wchar_t* argument, const wchar_t* name) {
+  for (; *name; ++argument, ++name) {
+    const wchar_t c = *argument >= L'a' && *argument <= L'z' ? static_cast<wchar_t>(*argument - 0x20) : *argument;
+    if (c != *name) return false;
+  }
+  return *argument == L'\0';
+}
+
 void FreeActionList(ActionItem*& head) {
   while (head) {
     ActionItem* next = head->next;
@@ -159,6 +167,12 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
         FreeActionList(head);
         return code;
       }
+      ++index;
+      continue;
+    }
+
+    if (IsOptionNamed(argument, L"/EVENTLOG")) {
+      OutputFlags |= EventLogFlag;
       ++index;
       continue;
     }

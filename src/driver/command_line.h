@@ -28,6 +28,10 @@ extern const wchar_t InvalidPathCharacters[8];
 // (already printed where it is a catalogue id) and the list is freed.
 uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head);
 
+// True when `argument` is the option `name` (upper case), in any letter
+// case of a to z; the argument is left as typed.
+bool IsOptionNamed(const wchar_t* argument, const wchar_t* name);
+
 // Frees every item of the list and empties it.
 void FreeActionList(ActionItem*& head);
 

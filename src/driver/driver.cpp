@@ -31,15 +31,11 @@ bool RunItem(const ActionItem& item, uint32_t& status) {
   return false;
 }
 
-// /JSON holds for the whole run wherever it stands, so that even a refused
-// command line is told in JSON.
-bool AsksForJson(int argc, wchar_t** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const wchar_t* a = argv[i];
-    if (a[0] == L'/' && (a[1] | 0x20) == L'j' && (a[2] | 0x20) == L's' && (a[3] | 0x20) == L'o' &&
-        (a[4] | 0x20) == L'n' && a[5] == L'\0')
-      return true;
-  }
+// /JSON and /EVENTLOG hold for the whole run wherever they stand, so that
+// even a refused command line is told in JSON and in the event log.
+bool Asks(int argc, wchar_t** argv, const wchar_t* option) {
+  for (int i = 1; i < argc; ++i)
+    if (IsOptionNamed(argv[i], option)) return true;
   return false;
 }
 
@@ -60,7 +56,8 @@ void CloseRun(uint32_t status, bool ran = false) {
 uint32_t RunCleanup(int argc, wchar_t** argv) {
   EscapeNames = plat::OutputTerminal();
   LoadErrorPrefix();
-  if (AsksForJson(argc, argv)) OutputFlags |= JsonFlag;
+  if (Asks(argc, argv, L"/JSON")) OutputFlags |= JsonFlag;
+  if (Asks(argc, argv, L"/EVENTLOG")) OutputFlags |= EventLogFlag;
   if (argc < 2) {
     PrintUsage();
     CloseRun(1);

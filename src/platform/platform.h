@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace plat {
 
@@ -257,6 +259,35 @@ std::string NativeBytes(const std::wstring& text);
 // The local date and time in ISO 8601 with the offset from UTC
 // ("2026-12-08T09:14:02+01:00"). False on failure.
 bool LocalTimestamp(std::wstring& text);
+
+// ---- the system's event log ----
+
+// What an event tells of: an item removed, an item that could not be, an
+// error line, the end of the run.
+enum class EventKind { Removed, Failed, Error, RunEnd };
+
+struct Event {
+  EventKind kind = EventKind::Error;
+  bool error = false;  // an error event; otherwise information
+  // The catalogue message that renders the event, and its inserts (%1,
+  // %2, ...) in order. On Windows the id is the event id and the inserts
+  // are the event's strings.
+  uint32_t messageId = 0;
+  std::vector<std::wstring> inserts;
+  // Named fields for a log that keeps them ("SWEEPDIRS_PATH" and the like).
+  std::vector<std::pair<const char*, std::wstring>> fields;
+};
+
+// Writes `event` to the system's log: on Windows the Application log, source
+// "sweepdirs"; on POSIX the systemd journal or, where none listens, syslog.
+// The log is opened at the first call. Returns 0, or the code of the
+// failure when the event could not be written; LastErrorCode() is left as
+// it was, since the event may come between a failure and its report.
+uint32_t EventLogWrite(const Event& event);
+// Closes the log, if it was opened.
+void EventLogClose();
+// Writes `text` to standard error. "\n" becomes the platform's line end.
+void WriteErrorText(const wchar_t* text, size_t length);
 
 // ---- progress on an interactive standard error ----
 

@@ -23,7 +23,10 @@ runs with standard error on a terminal (under Wine: a console) whose screen
 must hold that text and no control or format character that the arguments or
 the tree plant; with tty=True standard output goes there too, and the
 screen must show the out lines in order. {ctl} is a control character that
-the build can put in a name.
+the build can put in a name. events= expects what /EVENTLOG wrote, standard error
+apart: on POSIX the journal's fields of each event, read by the test on a
+socket where log= says ('journal', 'syslog', or 'none'), and stderr= that
+text; under Wine each event's type, id and strings as Wine traces them.
 Adding a case is adding one C(...) line to CASES.
 """
 import fnmatch, glob, json, os, pwd, re, shlex, shutil, socket, subprocess, sys, tempfile, time, unicodedata
@@ -47,6 +50,7 @@ USAGE = [
     '/SUMMARY      Ends with what the run removed, kept and failed, in numbers.',
     '/JSON         Writes one JSON object a line (JSON Lines) instead of text.',
     '/MT:n         Walks /v volumes with n threads, 1 to 64 (default: cores, max 8).',
+    '/EVENTLOG     Records removals, failures and the run\'s end in the event log.',
 ]
 BAD, NODIR, NOVOL, ONLY, NOXD, THREADS = 0xC0020001, 0xC0020011, 0xC0020010, 0xC002001B, 0xC002001E, 0xC002002D
 NONE = 'No files were deleted.'
@@ -323,6 +327,35 @@ CASES = [
     C('json-name-that-is-no-utf8', r'/json /list /v {T}\w', only='posix', out=None, tree='w/b\udcff/_TD{dead}/', json=[
         dict(event='start'), dict(event='item', path='{T}\\w\\b\ufffd\\_TD{dead}', path_raw='{T}\\w\\b\udcff\\_TD{dead}'),
         dict(event='summary', work_areas=1)]),
+    # /EVENTLOG: the output unchanged; the events in order, whatever the threads.
+    C('eventlog-removed-failed-error-end', r'/eventlog /v {T}\w /d {T}\f /v {T}\nope',
+      E(r'{T}\f\_TD{dead}\s\x : {LOCKED}') + E(r'{T}\nope : {NOTFOUND}'), 'NOTFOUND', tree='w/_TD{dead}/a f/_TD{dead}/s/x!',
+      gone='w/_TD{dead}', kept='f/_TD{dead}/s/x', posix=dict(log='journal', events=[
+          dict(PRIORITY=6, SYSLOG_IDENTIFIER='sweepdirs', MESSAGE_ID='1ee0afcc2f904d5f9b767e1a87df427f',
+               MESSAGE=r'REMOVED: {T}\w\_TD{dead} (owner process {dead}, files and folders: 2, bytes: 5)',
+               SWEEPDIRS_PATH=r'{T}\w\_TD{dead}', SWEEPDIRS_OWNER_PID='{dead}', SWEEPDIRS_VERDICT='stale',
+               SWEEPDIRS_ENTRIES=2, SWEEPDIRS_BYTES=5),
+          dict(PRIORITY=3, MESSAGE_ID='ee39d4b94d6241ab8578c4bf64106318', SWEEPDIRS_CODE='{#LOCKED}',
+               MESSAGE=r'NOT REMOVED: {T}\f\_TD{dead} (owner process {dead}): ERROR: {T}\f\_TD{dead}\s\x : {LOCKED}'),
+          dict(PRIORITY=3, MESSAGE_ID='acff27a2638444cd923bb876cc3d369b', MESSAGE=r'ERROR: {T}\nope : {NOTFOUND}'),
+          dict(PRIORITY=3, MESSAGE_ID='a810c53737194c4c8edac0f7709ae93f', SWEEPDIRS_STATUS='{#NOTFOUND}',
+               MESSAGE='Run ended with status {#NOTFOUND} (exit code 3).\nRemoved 1 work area and 0 log files: 2 '
+                       'files and folders, 5.0 B.\nKept 0 (owner running), 0 (another computer), 0 (owner '
+                       'unknown). Failed 1.')]), wine=dict(events=[
+          r'4 40020035 {T}\w\_TD{dead}|{dead}|2|5',
+          r'1 c0020036 {T}\f\_TD{dead}|{dead}|ERROR: {T}\f\_TD{dead}\s\x : {LOCKED}|{#LOCKED}|{T}\f\_TD{dead}\s\x|'
+          r'{LOCKED}|3|5', r'1 c0020037 ERROR: {T}\nope : {NOTFOUND}|{#NOTFOUND}|{T}\nope|{NOTFOUND}',
+          '1 c0020039 {#NOTFOUND}|{#NOTFOUND}|Removed 1 work area and 0 log files: 2 files and folders, 5.0 B.\r\n'
+          'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 1.\r\n|1|0|2|5|0|0|0|1'])),
+    C('eventlog-to-syslog-where-no-journal', r'/eventlog /d {T}\w', tree='w/_TD{dead}/', gone='w/_TD{dead}',
+      only='posix', log='syslog', events=[
+          dict(PRIORITY=6, MESSAGE=r'REMOVED: {T}\w\_TD{dead} (owner process {dead}, files and folders: 1, bytes: 0)'),
+          dict(PRIORITY=6, MESSAGE='Run ended with status 0 (exit code 0).\nRemoved 1 work area and 0 log files: 1 '
+                                   'file or folder, 0.0 B.\nKept 0 (owner running), 0 (another computer), 0 (owner '
+                                   'unknown). Failed 0.')]),
+    C('eventlog-nowhere-told-once', r'/eventlog /d {T}\w {T}\nope', E(r'{T}\nope : {NOTFOUND}'), tree='w/_TD{dead}/',
+      gone='w/_TD{dead}', only='posix', log='none', events=[],
+      stderr='Events cannot be written to the event log: {NOTFOUND}\n'),
     C('progress-on-a-terminal-only', r'/list /v {T}\w', [r'FOUND: {T}\w\b\_TD{dead}   ', NONE],
       tree='w/a/ w/b/_TD{dead}/', pty='Walked 1 folders, found 0 stale, freed 0.0 B  '),
     C('names-as-they-are-in-a-file', out=planted(RAW), **PLANT),
@@ -333,6 +366,25 @@ CASES = [
 KEL = ('import os, threading, time\nt = threading.Thread(target=time.sleep, args=(1e6,), daemon=True)\nt.start()\n'
        'print(os.getpid(), t.native_id, flush=True)\ntime.sleep(1e6)')
 DEVNULL, LOGS_PATH = subprocess.DEVNULL, '/AppData/Roaming/KEL/LOGS'
+
+
+def received(data):
+    """The fields of a journal datagram (FIELD=value lines, or FIELD, a 64-bit length and the value), or of a
+    syslog one (<priority>time identifier[pid]: message)."""
+    syslog = re.fullmatch(rb'<(\d+)>.*? (\w+)\[\d+\]: (.*)', data, re.S)
+    if syslog:
+        return dict(PRIORITY=str(int(syslog[1]) & 7), SYSLOG_IDENTIFIER=syslog[2].decode(), MESSAGE=syslog[3].decode())
+    fields, at = {}, 0
+    while at < len(data):
+        end = data.index(b'\n', at)
+        name, equals, value = data[at:end].partition(b'=')
+        if equals:
+            at = end + 1
+        else:
+            size = int.from_bytes(data[end + 1:end + 9], 'little')
+            value, at = data[end + 9:end + 9 + size], end + 10 + size
+        fields[name.decode()] = value.decode('utf-8', 'surrogateescape')
+    return fields
 
 
 def windows_form(path, drive='C:'):
@@ -371,11 +423,34 @@ class Posix:
             command = shlex.quote(' '.join(map(shlex.quote, [self.binary, *args])) + tail)
             prelude = 'script -qec {0} {1}/screen >/dev/null; r=$?; {2}exit $r'.format(
                 command, self.base, 'cat %s/stdout; ' % self.base if tail else '')
+        listener, err = None, out
+        if 'log' in case:  # the test listens where the journal or syslog would, in the namespace's own /run and /dev
+            listener, err = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM), open(self.base + '/stderr', 'w+b')
+            listener.bind(self.base + '/log')
+            place = dict(journal='mkdir -p /run/systemd/journal && ln -s {0}/log /run/systemd/journal/socket',
+                         syslog='mount -t tmpfs none /dev && ln -s {0}/log /dev/log', none='mount -t tmpfs none /dev')
+            prelude = 'mount -t tmpfs none /run && %s && %s' % (place[case['log']].format(self.base), prelude)
         script = 'mount --bind {0}/home /home && mount --bind {0}/root {1} && cd {0}/t && {2}'.format(
             self.base, self.home, prelude)
         command = ['unshare', '-m', '--propagation', 'private', 'sh', '-c', script, 'sh', self.binary, *args]
-        return subprocess.run(command, stdin=DEVNULL, stdout=out, stderr=out, env=env,
-                              timeout=case.get('timeout', 300)).returncode
+        try:
+            return subprocess.run(command, stdin=DEVNULL, stdout=out, stderr=err, env=env,
+                                  timeout=case.get('timeout', 300)).returncode
+        finally:
+            if listener:
+                listener.setblocking(False)
+                self.events = []
+                while True:
+                    try:
+                        self.events.append(received(listener.recv(1 << 20)))
+                    except BlockingIOError:
+                        break
+                listener.close()
+                os.unlink(self.base + '/log')
+                err.seek(0)
+                self.stderr = err.read().decode()
+                err.close()
+                os.unlink(self.base + '/stderr')
 
     def exit(self, status):  # the 8-bit mapping of the run status
         return status if status in (0, 1) else 2 if status > 0xC0020000 else 3
@@ -439,8 +514,25 @@ class Wine:
                            env=self.env, timeout=case.get('timeout', 300))
             out.write(open(self.base + '/stdout', 'rb').read() if tail else b'')
             return 0
-        subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=out,
-                       env=self.env, timeout=case.get('timeout', 300))
+        # With events= Wine traces each event: its type and id (a fixme of advapi), then its strings.
+        env, err = self.env, out
+        if 'events' in case:
+            env, err = dict(self.env, WINEDEBUG='-all,+eventlog,fixme+advapi'), open(self.base + '/stderr', 'w+b')
+        subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=err,
+                       env=env, timeout=case.get('timeout', 300))
+        if err is not out:
+            events = []
+            err.seek(0)
+            for line in err.read().decode('utf-8', 'replace').splitlines():
+                event = re.search(r':fixme:advapi:ReportEventW \(\w+,0x(\w+),0x\w+,0x(\w+),', line)
+                if event:
+                    events.append((int(event[1], 16), event[2], []))
+                text = re.search(r':eventlog:ReportEventW L"(.*)"$', line)
+                if text and events:
+                    events[-1][2].append(text[1].encode().decode('unicode_escape'))
+            self.events = ['%x %s %s' % (kind, id, '|'.join(strings)) for kind, id, strings in events]
+            err.close()
+            os.unlink(self.base + '/stderr')
         out.seek(0)
         text = out.read()
         at = text.rfind(b'\0')  # the launcher ends the output with a NUL and the exit code
@@ -585,6 +677,15 @@ def run_case(target, case):
                 events[1:1] = [next((e for e in items if matches(e, w)), {}) for w in expected if w['event'] == 'item']
             if len(events) != len(expected) or not all(matches(e, w) for e, w in zip(events, expected)):
                 fails.append('events\n  ' + '\n  '.join(map(repr, events)))
+        if 'events' in case:
+            want = [e.format(**shown) if isinstance(e, str) else {k: str(fill(v, shown)) for k, v in e.items()}
+                    for e in case['events']]
+            got = target.events
+            if len(got) != len(want) or not all(g == w if isinstance(w, str) else matches(g, w)
+                                                for g, w in zip(got, want)):
+                fails.append('events\n  ' + '\n  '.join(map(repr, got)))
+        if 'stderr' in case and target.stderr != case['stderr'].format(**shown):
+            fails.append('standard error %r' % target.stderr)
         if 'pty' in case:
             raw = {c for c in ''.join(args + [e.format(**tree) for e in case['tree']])
                    if unicodedata.category(c)[0] == 'C'}

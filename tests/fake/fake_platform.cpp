@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cwchar>
+#include <utility>
 
 #include "platform/common/catalog_table.h"
 #include "platform/common/delete_either_way.h"
@@ -184,6 +185,19 @@ void WriteText(const wchar_t* text, size_t length) { state.output.append(text, l
 void FlushText() {}
 bool ProgressTerminal(uint32_t&) { return false; }
 void WriteProgress(const wchar_t*, size_t) {}
+void WriteErrorText(const wchar_t* text, size_t length) { state.errors.append(text, length); }
+
+// The event log keeps each event's kind and its text as the catalogue renders it.
+uint32_t EventLogWrite(const Event& event) {
+  const uint32_t pending = state.lastError;
+  if (Enter(Call::EventLogWrite)) return std::exchange(state.lastError, pending);
+  state.eventLogOpen = true;
+  std::wstring text = ExpandInsertList(FindCatalogText(event.messageId), event.inserts);
+  if (text.ends_with(L'\n')) text.pop_back();
+  state.events.push_back((event.error ? L"E " : L"I ") + text);
+  return 0;
+}
+void EventLogClose() { state.eventLogOpen = false; }
 
 // No threads: a walk asked to share its work does it alone.
 uint32_t ProcessorCount() { return 1; }

@@ -12,7 +12,7 @@ namespace fake {
 
 enum class Call { None, ListFirst, ListNext, ListChild, AttributesAt, SnapshotOpen, SnapshotFirst, SnapshotNext,
                   KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate, CatalogMessage,
-                  Remove, PosixDelete };
+                  Remove, PosixDelete, EventLogWrite };
 
 // The `nth` call of `call` fails with `code` (0: none recorded), and every
 // later one too `fromThenOn`. With `path` only the calls on it count: the
@@ -45,6 +45,9 @@ struct State {
   uint32_t paused = 0;
   std::wstring output;
   bool terminal = false;  // standard output is one
+  std::vector<std::wstring> events;  // "I " or "E " (information, error) and the event's text
+  std::wstring errors;               // standard error
+  bool eventLogOpen = false;
   int heapBlocks = 0, listings = 0, snapshots = 0, socketsStarted = 0, socketsStopped = 0;  // held now / so far
   uint32_t lastError = 0;
 };

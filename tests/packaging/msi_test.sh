@@ -36,6 +36,10 @@ products() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Unin
 installed="$WINEPREFIX/drive_c/Program Files/sweepdirs"
 wine msiexec /i "$msi" /qn >"$work/msi.log" 2>&1 || fail "msiexec /i failed: $(tail -5 "$work/msi.log")"
 [ -f "$installed/sweepdirs.exe" ] && [ -f "$installed/README.md" ] && [ -f "$installed/LICENSE" ] || fail "files not installed"
+# The event source of /EVENTLOG: its message file is the installed executable.
+source_key() { wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\sweepdirs' 2>/dev/null | tr -d '\r' || true; }
+source_key | grep -q 'EventMessageFile *REG_SZ *C:\\Program Files\\sweepdirs\\sweepdirs.exe$' || fail "no event source: $(source_key)"
+source_key | grep -q 'TypesSupported *REG_DWORD *0x7$' || fail "event types: $(source_key)"
 wineserver -w  # a new session reads the system PATH afresh
 wine cmd /c 'sweepdirs & echo exit=%ERRORLEVEL%' >"$work/run.txt" 2>/dev/null || true
 head -n 1 "$work/run.txt" | grep -q '^sweepdirs \[/userlog\]' || fail "sweepdirs not found by name: $(head -c 300 "$work/run.txt")"
@@ -44,5 +48,6 @@ wine msiexec /i "$work/$next/sweepdirs-$next-x64.msi" /qn >/dev/null 2>&1 || fai
 [ "$(products)" -eq 1 ] || fail "$(products) products installed after the upgrade"
 wine msiexec /x "$work/$next/sweepdirs-$next-x64.msi" /qn >/dev/null 2>&1 || fail "msiexec /x failed"
 [ ! -e "$installed" ] || fail "files left after uninstall: $(ls "$installed")"
+if source_key | grep -q '^HKEY.*\\sweepdirs$'; then fail "event source left after uninstall: $(source_key)"; fi
 [ "$(products)" -eq 0 ] || fail "a product is still registered"
 echo "1 passed, 0 failed"

@@ -49,6 +49,7 @@ Outcome Sweep(std::vector<std::wstring> args, const fake::Fault& fault, bool ter
   EXPECT_TRUE(!fake::state.heapBlocks && !fake::state.listings && !fake::state.snapshots);
   EXPECT_EQ(fake::state.socketsStarted, fake::state.socketsStopped);
   EXPECT_LE(fake::state.paused, 1000u);
+  EXPECT_FALSE(fake::state.eventLogOpen);
   return outcome;
 }
 
@@ -142,6 +143,46 @@ TEST(Core, NamesOnATerminal) {
                            L"ERROR: C:\\gone\\x{1B} : System text 2.\n\n" + kEnd, name + L" "));
   const std::wstring json = std::get<1>(Sweep({L"/json", L"/d", folder, gone}, plant, true));
   EXPECT_TRUE(json.find(L"x{5C}") == json.npos && json.find(L"x{1B}") == json.npos) << testing::PrintToString(json);
+}
+
+// /EVENTLOG: the events in output order, the end of the run only in list
+// mode, a log that cannot be written told once; the output, the status and
+// what is removed exactly as without the option.
+TEST(Core, EventLog) {
+  const std::wstring kept = L"Kept 1 (owner running), 0 (another computer), 0 (owner unknown). Failed ";
+  const struct {
+    std::vector<std::wstring> args;
+    fake::Fault fault;
+    std::vector<std::wstring> events;
+    std::wstring errors;
+  } rows[] = {
+      {{L"/d", L"C:\\w", L"/EventLog"}, {},
+       {L"I REMOVED: C:\\w\\_TD2 (owner process 2, files and folders: 1, bytes: 0)",
+        L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0)",
+        L"I Run ended with status 0 (exit code 0).\nRemoved 2 work areas and 0 log files: 2 files and folders, "
+        L"0.0 B.\n" + kept + L"0."}},
+      {{L"/eventlog", L"/d", L"C:\\w", L"/v", L"D:\\none"},
+       {.call = C::AttributesAt, .path = L"C:\\w\\_TD2", .before = [] { fake::Remove(L"C:\\w\\_TD2"); }},
+       {L"E NOT REMOVED: C:\\w\\_TD2 (owner process 2): ERROR: C:\\w\\_TD2 : System text 2.",
+        L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0)",
+        L"E ERROR: D:\\none : System text 2.",
+        L"E Run ended with status 2 (exit code 2).\nRemoved 1 work area and 0 log files: 1 file or folder, "
+        L"0.0 B.\n" + kept + L"1."}},
+      {{L"/list", L"/eventlog", L"/d", L"C:\\w", L"D:\\none"}, {},
+       {L"I Run ended with status 0 (exit code 0).\nWould remove 2 work areas and 0 log files: 2 files and folders, "
+        L"0.0 B.\n" + kept + L"0."}},
+      {{L"/eventlog", L"/d", L"C:\\w", L"/x"}, {.call = C::EventLogWrite, .code = 5, .fromThenOn = true}, {},
+       L"Events cannot be written to the event log: System text 5.\n"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::wstring> without;
+    std::copy_if(row.args.begin(), row.args.end(), std::back_inserter(without),
+                 [](const std::wstring& arg) { return !IsOptionNamed(arg.c_str(), L"/EVENTLOG"); });
+    const Outcome expected = Sweep(without, row.fault);
+    EXPECT_EQ(Sweep(row.args, row.fault), expected);
+    EXPECT_EQ(fake::state.events, row.events);
+    EXPECT_EQ(fake::state.errors, row.errors);
+  }
 }
 
 }  // namespace

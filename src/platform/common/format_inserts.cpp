@@ -1,4 +1,4 @@
-// Catalogue lookup and %1 / %2 / %0 expansion for the POSIX build and the fake.
+// Catalogue lookup and %1 ... %99 / %0 expansion for the POSIX build and the fake.
 #include "platform/common/format_inserts.h"
 
 #include "platform/common/catalog_table.h"
@@ -11,13 +11,13 @@ const wchar_t* FindCatalogText(uint32_t id) {
   return nullptr;
 }
 
-std::wstring ExpandInserts(const wchar_t* text, const wchar_t* insert1, const wchar_t* insert2) {
+std::wstring ExpandInsertList(const wchar_t* text, const std::vector<std::wstring>& inserts) {
   std::wstring out;
   for (const wchar_t* p = text; *p; ++p) {
-    if (p[0] == L'%' && (p[1] == L'1' || p[1] == L'2')) {
-      const wchar_t* insert = p[1] == L'1' ? insert1 : insert2;
-      if (insert) out += insert;
-      ++p;
+    if (p[0] == L'%' && p[1] >= L'1' && p[1] <= L'9') {
+      size_t number = static_cast<size_t>(*++p - L'0');
+      if (p[1] >= L'0' && p[1] <= L'9') number = number * 10 + static_cast<size_t>(*++p - L'0');
+      if (number <= inserts.size()) out += inserts[number - 1];
     } else if (p[0] == L'%' && p[1] == L'0') {
       break;
     } else if (p[0] == L'\r' && p[1] == L'\n') {
@@ -27,6 +27,10 @@ std::wstring ExpandInserts(const wchar_t* text, const wchar_t* insert1, const wc
     }
   }
   return out;
+}
+
+std::wstring ExpandInserts(const wchar_t* text, const wchar_t* insert1, const wchar_t* insert2) {
+  return ExpandInsertList(text, {insert1 ? insert1 : L"", insert2 ? insert2 : L""});
 }
 
 }  // namespace plat

@@ -232,7 +232,9 @@ bool ProgressTerminal(uint32_t& columns) {
   return true;
 }
 
-void WriteProgress(const wchar_t* text, size_t length) {
+void WriteProgress(const wchar_t* text, size_t length) { WriteErrorText(text, length); }
+
+void WriteErrorText(const wchar_t* text, size_t length) {
   std::string bytes;
   char unit[4];
   for (size_t i = 0; i < length; ++i) bytes.append(unit, posix::EncodeUtf8(text[i], unit));

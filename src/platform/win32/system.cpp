@@ -298,6 +298,25 @@ uint64_t MonotonicMilliseconds() { return GetTickCount64(); }
 
 void Pause(uint32_t milliseconds) { Sleep(milliseconds); }
 
+// A console takes UTF-16; a file or pipe gets UTF-8 with CR LF line ends.
+void WriteErrorText(const wchar_t* text, size_t length) {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0, written = 0;
+  if (!error || error == INVALID_HANDLE_VALUE) return;
+  if (GetConsoleMode(error, &mode)) {
+    WriteConsoleW(error, text, static_cast<DWORD>(length), &written, nullptr);
+    return;
+  }
+  std::wstring units;
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) units += L'\r';
+    units += text[i];
+  }
+  std::string bytes(units.size() * 3, '\0');
+  bytes.resize(EncodeUtf8(units.data(), units.size(), bytes.data()));
+  WriteFile(error, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
 void WriteText(const wchar_t* text, size_t length) {
   DWORD code = GetLastError();  // writing never disturbs a pending error code
   if (!output.started) StartOutput();
