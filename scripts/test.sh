@@ -30,7 +30,13 @@ cmake --build --preset tsan -j "$jobs"
 status=0
 ctest --preset native -j 1 || status=1
 ctest --preset sanitize -j 1 || status=1
-tests/threads/tsan_test.sh build/tsan/sweepdirs || status=1
+# The threaded walk against one thread: under ThreadSanitizer, and with
+# injected faults under a small descriptor limit (the sanitizers' build also
+# checks the walk's assertions).
+interposer=build/native/tests/e2e/librace_interposer.so
+tests/threads/same_as_one.sh build/tsan/sweepdirs 4 "$interposer" || status=1
+tests/threads/same_as_one.sh build/native/sweepdirs 8 "$interposer" 40 || status=1
+tests/threads/same_as_one.sh build/sanitize/sweepdirs 8 build/sanitize/tests/e2e/librace_interposer.so 40 || status=1
 ./scripts/fuzz.sh "${SWEEPDIRS_FUZZ_SECONDS:-60}" || status=1
 # The benchmark's correctness checks on tiny trees (no time is judged).
 ./bench/run.sh --quick --out build/bench/results || status=1

@@ -283,7 +283,7 @@ class SharedWalk final : public ShortageRelief {
   bool alone_ = false;         // the workers are stopped: this is the one-thread walk
   std::vector<Frame> frames_;  // where the walk is, outermost first
   std::deque<Task*> handed_;   // removals handed out and not yet settled, in order
-  uint64_t handedCount_ = 0;   // removals handed out in this walk, settled or not
+  uint64_t handedCount_ = 0;   // removals in this walk, settled or made by the walk alone
   std::map<IdentityKey, Task*> handedDirectories_;  // those of handed_ by identity
 };
 
@@ -801,6 +801,7 @@ void SharedWalk::Reached(Piece* piece) {
 // Hands the stale entry `name` of `folder` to a worker, or removes it now
 // when many wait already or the walk is alone.
 void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring& path) {
+  ++handedCount_;
   if (alone_) {
     std::wstring itemPath = path;
     StaleMeasure measure;
@@ -821,7 +822,6 @@ void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring
     handedDirectories_[task->identity] = task;
   }
   handed_.push_back(task);
-  ++handedCount_;
   Lock();
   const bool behind = queue_.size() >= queueLimit_;
   if (!behind) {

@@ -207,6 +207,10 @@ CASES = [
     C('v-removes-at-any-depth', r'/v {T}\t',
       tree='t/a/b/_TD{dead}/#TD{dead}/ t/_TD{dead}_{host}_/x/ t/c/_TD{live}/ t/c/_TD{dead}_ELSEWHERE_/ t/d/keep.txt',
       gone='t/a/b/_TD{dead} t/_TD{dead}_{host}_', kept='t/c/_TD{live} t/c/_TD{dead}_ELSEWHERE_ t/d/keep.txt'),
+    # A link is looked at after the removals before it: its target went, so it is passed over, however many threads.
+    C('v-link-to-an-area-removed-before-it', r'/verbose /v {T}\t', out=[verdict(r'{T}\t\x\_TD{dead}', GONE),
+      r'REMOVED: {T}\t\x\_TD{dead}'], tree=['t/x/_TD{dead}/sub/', 't/y/_TD{dead}_{host}_->t/x/_TD{dead}']
+      + ['t/y/p%d/q/' % i for i in range(40)], gone='t/x/_TD{dead}', kept='t/y/p39/q'),
     C('v-list-never-enters-stale-areas', r'/list /v {T}\t', sort=True,
       out=[r'FOUND: {T}\t\a\b\_TD{dead}   ', r'FOUND: {T}\t\c\_TD{dead}   ', NONE],
       tree='t/a/b/_TD{dead}/_TD{dead}0/ t/c/_TD{dead}/', kept='t/a/b/_TD{dead}/_TD{dead}0'),

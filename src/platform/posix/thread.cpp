@@ -25,6 +25,8 @@ namespace {
 
 void* RunBody(void* context) {
   auto* thread = static_cast<Thread*>(context);
+  // Named for whoever looks at the process's threads (ps -L, top -H).
+  pthread_setname_np(pthread_self(), "sweepdirs-work");
   thread->body(thread->argument);
   return nullptr;
 }

@@ -4,15 +4,21 @@
  * test run (the program itself reads none):
  *   SWEEPDIRS_TEST_RACE=<call>:<name>:<n>   when to swap
  *   SWEEPDIRS_TEST_VICTIM=<dir>             what the link leads to
- *   SWEEPDIRS_TEST_HOLD=<dir>               where the real directory is moved */
+ *   SWEEPDIRS_TEST_HOLD=<dir>               where the real directory is moved
+ * and fails calls as a small descriptor limit and unreadable folders would:
+ *   SWEEPDIRS_TEST_FAIL=<n>:<prefix>        on the worker threads, two
+ *     directory opens in every n fail with EMFILE (so that a retry fails
+ *     too); on any thread an open of a name beginning with <prefix>, EACCES */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 static int seen;
@@ -28,6 +34,20 @@ static void MaybeSwap(const char* call, int dirfd, const char* path) {
   if (strcmp(call, wantCall) != 0 || strcmp(path, wantName) != 0 || ++seen != wantCount) return;
   snprintf(moved, sizeof moved, "%s/moved-%d", hold, (int)getpid());
   if (renameat(dirfd, path, AT_FDCWD, moved) == 0) symlinkat(victim, dirfd, path);
+}
+
+static int MaybeFail(const char* path, int flags) {
+  static unsigned long calls;
+  const char* fail = getenv("SWEEPDIRS_TEST_FAIL");
+  char prefix[256];
+  unsigned long every = 0;
+  if (!fail || !path || sscanf(fail, "%lu:%255s", &every, prefix) != 2 || !(flags & O_DIRECTORY)) return 0;
+  if (strncmp(path, prefix, strlen(prefix)) == 0) return EACCES;
+  char thread[16] = "";
+  prctl(PR_GET_NAME, thread);
+  if (every && strcmp(thread, "sweepdirs-work") == 0 && __atomic_add_fetch(&calls, 1, __ATOMIC_RELAXED) % every < 2)
+    return EMFILE;
+  return 0;
 }
 
 /* Each wrapper swaps if it is time, then makes the real call. */
@@ -61,6 +81,11 @@ int unlinkat(int dirfd, const char* path, int flags) {
     va_end(args); \
     REAL(name); \
     MaybeSwap("openat", dirfd, path); \
+    int failure = MaybeFail(path, flags); \
+    if (failure) { \
+      errno = failure; \
+      return -1; \
+    } \
     return real(dirfd, path, flags, mode); \
   }
 OPENAT(openat)
