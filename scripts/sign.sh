@@ -16,9 +16,6 @@ p12=$(realpath "$1"); pass=$(realpath "$2"); server=${3:-}
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 need_packages osslsigncode
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)} || { echo "not a git clone: set SOURCE_DATE_EPOCH"; exit 1; }
-export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
-umask 022
 out=build/packages
 msi=$(ls "$out"/sweepdirs-*-x64.msi)
 version=${msi#"$out"/sweepdirs-}; version=${version%-x64.msi}
