@@ -14,13 +14,15 @@ a="$work/a" b="$work/b/in/another/folder"
 git clone -q "$1" "$a" && git clone -q "$1" "$b"
 "$a/scripts/package.sh" >"$work/a.log" 2>&1 || fail "package.sh: $(tail -5 "$work/a.log")"
 faketime -f +36h "$b/scripts/package.sh" >"$work/b.log" 2>&1 || fail "package.sh, later: $(tail -5 "$work/b.log")"
-files=$(cd "$a/build/packages" && find . -type f | sort)
+files=$(cd "$a/build/packages" && find . -type f | sed 's|^\./||' | sort)
 [ "$(wc -l <<<"$files")" -eq 11 ] || fail "the packages are: $files"
+differ=""
 for f in $files; do
   cmp -s "$a/build/packages/$f" "$b/build/packages/$f" && continue
   { diffoscope --text - "$a/build/packages/$f" "$b/build/packages/$f" || true; } | head -40
-  fail "$f differs between the two builds"
+  differ+=" $f"
 done
+[ -z "$differ" ] || fail "the two builds differ:$differ"
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=sweepdirs throwaway" -addext extendedKeyUsage=codeSigning \
   -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
