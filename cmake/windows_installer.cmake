@@ -9,6 +9,7 @@
 # version, the package code from the version and every byte packed.
 # wixl builds the package; msibuild then adds the PATH entry, which wixl's
 # WiX dialect lacks, and the two actions that write and remove it.
+get_filename_component(OUT_DIR "${OUT_DIR}" ABSOLUTE)  # wixl runs in a folder of its own
 set(epoch "$ENV{SOURCE_DATE_EPOCH}")
 if(epoch STREQUAL "")
   execute_process(COMMAND git -C "${SOURCE_DIR}" log -1 --format=%ct
@@ -38,10 +39,8 @@ foreach(f IN LISTS files ITEMS sweepdirs.wxs)
   file(SHA256 "${stage}/${f}" digest)
   string(APPEND packed " ${digest}")
 endforeach()
-foreach(f Environment.idt)
-  file(SHA256 "${SOURCE_DIR}/packaging/msi/${f}" digest)
-  string(APPEND packed " ${digest}")
-endforeach()
+file(SHA256 "${SOURCE_DIR}/packaging/msi/Environment.idt" digest)
+string(APPEND packed " ${digest}")
 string(UUID package_code NAMESPACE "${product_code}" NAME "${packed}" TYPE SHA1 UPPER)
 
 file(REMOVE "${msi}")

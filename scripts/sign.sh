@@ -32,7 +32,7 @@ sign() {
   mv "$1.signed" "$1"
 }
 sign "$out/sweepdirs.exe"
-cmake -DVERSION="$version" -DSOURCE_DIR="$PWD" -DBINARY_DIR="$PWD/$out" -DOUT_DIR="$PWD/$out" -DRELEASE_URL="$url" \
+cmake -DVERSION="$version" -DSOURCE_DIR="$PWD" -DBINARY_DIR="$out" -DOUT_DIR="$out" -DRELEASE_URL="$url" \
   -P cmake/windows_installer.cmake
 sign "$msi"
 sed -i "s/^  InstallerSha256: .*/  InstallerSha256: $(sha256sum "$msi" | cut -c1-64 | tr a-f A-F)/" "$manifest"
