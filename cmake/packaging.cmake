@@ -1,5 +1,6 @@
 # Installation and packages: a ZIP and an MSI (with its winget manifest) for
-# Windows; a .deb, an .rpm and a .tar.gz for Linux.
+# Windows, made by cmake/windows_installer.cmake; a .deb and an .rpm for
+# Linux, made by CPack (its times are SOURCE_DATE_EPOCH where that is set).
 include(GNUInstallDirs)
 
 if(WIN32)
@@ -22,7 +23,8 @@ else()
   # The units are installed but never enabled: the administrator decides.
   install(FILES packaging/sweepdirs.service packaging/sweepdirs.timer DESTINATION lib/systemd/system)
   install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  set(CPACK_GENERATOR DEB RPM TGZ)
+  # The .tar.gz is made by scripts/package.sh, with its members in a fixed order.
+  set(CPACK_GENERATOR DEB RPM)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "sweepdirs developers")
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -31,7 +33,11 @@ else()
   set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
   set(CPACK_RPM_PACKAGE_LICENSE MIT)
   set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
-  set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none")
+  # No build host or build time in the .rpm: its times are SOURCE_DATE_EPOCH.
+  set(CPACK_RPM_SPEC_MORE_DEFINE "%define _build_id_links none
+%define _buildhost reproducible
+%define use_source_date_epoch_as_buildtime 1
+%define clamp_mtime_to_source_date_epoch 1")
   # The package owns its files, not the system's folders they go into.
   set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
       /usr/lib/systemd /usr/lib/systemd/system /usr/share/man /usr/share/man/man1 /usr/share/doc)

@@ -2,13 +2,14 @@
 # Builds everything and runs every test: the unit and end-to-end tests of the
 # POSIX build, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the threaded walk under ThreadSanitizer,
-# the end-to-end tests of the Windows build under Wine, the packages, a
+# the end-to-end tests of the Windows build under Wine, the packages (built
+# twice, the same bytes each time; signed and checked against a rebuild), a
 # bounded run of every fuzz target, and the benchmark's quick correctness run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 need_packages cmake ninja-build g++ python3 rapidjson-dev libgtest-dev googletest mingw-w64 wine wine64 util-linux e2fsprogs clang libclang-rt-14-dev \
-  rpm wixl msitools python3-yaml systemd openssh-server sshfs libsystemd-dev
+  rpm wixl msitools python3-yaml systemd openssh-server sshfs libsystemd-dev faketime zip openssl osslsigncode diffoscope-minimal
 
 ./scripts/check_layers.sh
 # The tests stay within 0.40 of the code, in lines.
@@ -28,6 +29,8 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
 
 status=0
+# Two builds of the last commit give the same packages; a signed release checks out.
+tests/packaging/reproducible_test.sh "$PWD" || status=1
 ctest --preset native -j 1 || status=1
 ctest --preset sanitize -j 1 || status=1
 # The threaded walk against one thread: under ThreadSanitizer, and with
