@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstring>
 #include <cwchar>
 #include <deque>
 #include <new>
@@ -352,11 +353,22 @@ bool DeleteByHandle(Listing* parent, HANDLE item) {
   return deleted;
 }
 
+// The volume's serial number and the file's 128-bit id (ReFS ids need all
+// of it); where a volume gives no such id, the 64-bit index, which is the
+// same number on NTFS. The serial is kept to the 32 bits both calls give.
 bool IdentityOf(HANDLE handle, FileIdentity& identity) {
+  FILE_ID_INFO id;
+  if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+    identity.volume = static_cast<uint32_t>(id.VolumeSerialNumber);
+    std::memcpy(&identity.file, id.FileId.Identifier, 8);
+    std::memcpy(&identity.fileHigh, id.FileId.Identifier + 8, 8);
+    return true;
+  }
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) return false;
   identity.volume = info.dwVolumeSerialNumber;
   identity.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity.fileHigh = 0;
   return true;
 }
 
@@ -509,10 +521,7 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
     SetLastError(ERROR_DIRECTORY);
     known = false;
   }
-  if (known) {
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  }
+  if (known) known = IdentityOf(directory, identity);
   CloseKeepingCode(directory);
   return known;
 }
