@@ -321,6 +321,7 @@ void SharedWalk::WorkerMain(void* argument) {
 }
 
 void SharedWalk::Work(Stack& stack) {
+  assert(!OnWalkThread);
   // Pieces listed, across jobs: the walk is woken every kWakeEvery of them.
   size_t listed = 0;
   Lock();
@@ -421,6 +422,7 @@ void SharedWalk::RunTask(Task* task) {
 // lists every plain entry nobody took, depth first. `folder` is held by
 // this thread meanwhile.
 void SharedWalk::GoThrough(Stack& stack, Folder* folder, Piece* piece, size_t& listed) {
+  assert(!OnWalkThread);
   for (;;) {
     if (!piece->hasJobs) return;
     Offer(stack, piece);
@@ -429,6 +431,7 @@ void SharedWalk::GoThrough(Stack& stack, Folder* folder, Piece* piece, size_t& l
       if (!entry.plain) continue;
       AwaitWalk();
       if (tasksWaiting_.load(std::memory_order_relaxed)) {
+        WakeWalk();  // it may wait for what this thread published, for as long as the removals take
         Lock();
         while (RunTaskLocked()) {
         }
@@ -447,6 +450,7 @@ void SharedWalk::GoThrough(Stack& stack, Folder* folder, Piece* piece, size_t& l
 // Lists the plain entry `entry` of `piece`, claimed by this thread,
 // publishes the outcome, and goes through what it holds.
 void SharedWalk::ListAhead(Stack& stack, Piece* piece, Entry& entry, size_t& listed) {
+  assert(!OnWalkThread);
   if (noMoreAhead_.load(std::memory_order_relaxed)) {
     entry.state.store(Returned, std::memory_order_seq_cst);
     return;
@@ -687,6 +691,7 @@ void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t pa
 // The walk reaches the plain entry `entry` of `parent`: it enters what was
 // listed, lists it itself where nobody did, and passes over the rest.
 void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, std::wstring& path) {
+  assert(OnWalkThread);
   bool mine = false;
   uint8_t state = entry.state.load(std::memory_order_acquire);
   if (state == Untaken) {
@@ -730,6 +735,7 @@ void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, st
 // What the one-thread walk does with a work-area name or a link.
 void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name, std::wstring_view parent,
                         std::wstring& path) {
+  assert(OnWalkThread);
   plat::Listing* listing = folder->listing;
   uint32_t attributes = entry.attributes;
   if (DeleteEnabled && handedCount_ != 0) {
@@ -789,6 +795,7 @@ void SharedWalk::Await(Ready ready) {
 
 // The walk reaches `piece`: it no longer counts ahead.
 void SharedWalk::Reached(Piece* piece) {
+  assert(OnWalkThread);
   if (piece->byWalk) return;
   const size_t before = ahead_.fetch_sub(piece->weight, std::memory_order_relaxed);
   if (before >= aheadLimit_ && before - piece->weight < aheadLimit_) {
@@ -801,6 +808,7 @@ void SharedWalk::Reached(Piece* piece) {
 // Hands the stale entry `name` of `folder` to a worker, or removes it now
 // when many wait already or the walk is alone.
 void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring& path) {
+  assert(OnWalkThread);
   ++handedCount_;
   if (alone_) {
     std::wstring itemPath = path;
@@ -849,6 +857,7 @@ void SharedWalk::AwaitRemovals() {
 // Frees the removals at the front that are done: the in-order completion
 // mark is the front of `handed_`.
 void SharedWalk::Settle() {
+  assert(OnWalkThread);
   while (!handed_.empty() && handed_.front()->state.load(std::memory_order_seq_cst) == TaskDone) {
     Task* task = handed_.front();
     handed_.pop_front();
@@ -864,6 +873,7 @@ void SharedWalk::Settle() {
 // meanwhile by a removal handed out before it (the same directory reached
 // by another way). One being removed now is waited for.
 bool SharedWalk::RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, const std::wstring& path) {
+  assert(OnWalkThread);
   plat::FileIdentity identity;
   if (plat::IdentityAt(listing, name, path, identity)) {
     auto found = handedDirectories_.find({identity.volume, identity.file, identity.fileHigh});
