@@ -16,8 +16,8 @@
 // it in its order, waiting while it is Claimed. Listed: a Folder holds what
 // was read. Empty: nothing in it to enter or decide; closed at once.
 // Failed: it could not be opened, or lies on a pseudo or a network file
-// system met inside the walk; the
-// one-thread walk passes it over as silently, and it is never opened again.
+// system met inside the walk; the one-thread walk passes it over as
+// silently, and it is never opened again.
 // Returned: the worker ran short of descriptors; the walk lists it itself.
 // The rest of a long listing has a state of its own (Piece::nextState),
 // Untaken -> Claimed -> Listed.
@@ -30,7 +30,9 @@
 // second way to one directory, leads into what was removed. So the walk
 // looks at a link's kind and target itself once every removal handed out
 // before it is done, and passes over a work-area entry that a removal took
-// away meanwhile, which the one thread would never have met.
+// away meanwhile, which the one thread would never have met. (Not looked at
+// again: a folder inside a removed area that a bind mount shows a second
+// time, and a worker listed before the removal; it is walked as listed.)
 //
 // Descriptors. A worker that runs short (plat::IsShortage) gives back what
 // it was doing: a listing is Returned, a removal gives up unreported
@@ -38,6 +40,8 @@
 // (GoAlone): it stops the workers, which closes all they held, closes what
 // was listed ahead of it, makes the removals given back, and from there on
 // it is the one-thread walk: what the one thread gets through, it does too.
+// The owner probe, which opens files on the walk's thread, asks the same of
+// the walk (ShortageRelief) before it fails for want of descriptors.
 //
 // Output. A removal's lines go into a place kept for them (ReserveOutput),
 // which the walk writes out in order; its item record travels with it.
