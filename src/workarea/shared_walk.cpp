@@ -104,7 +104,21 @@ struct Piece {
   bool byWalk = false;                      // read by the walk; else by a worker, ahead of it
   size_t weight = 0;                        // what it counts ahead of the walk
   size_t handedOut = 0;                     // entries TakeFromLocked looked at
+  // A long listing's later piece, read ahead by a worker that goes through
+  // it: the walk, once past it, and that worker, once through, each add
+  // their bit; the second lets its entries go (acq_rel: after the first's
+  // last use of them).
+  std::atomic<uint8_t> letGo{0};
 };
+
+constexpr uint8_t kWalkPassed = 1, kWorkerThrough = 2;
+// Adds `bit` to the piece's letGo; the second of the two frees its entries.
+void LetGo(Piece* piece, uint8_t bit) {
+  if (piece->letGo.fetch_or(bit, std::memory_order_acq_rel) == (kWalkPassed | kWorkerThrough) - bit) {
+    piece->entries.reset();
+    std::wstring().swap(piece->names);  // a move from a short string would keep the buffer
+  }
+}
 
 // A listed directory, open until its last holder lets it go: the walk
 // until it is through with it, a thread while it goes through its pieces,
@@ -227,7 +241,8 @@ class SharedWalk final : public ShortageRelief {
   // Any thread.
   uint8_t Open(const Folder* parent, const wchar_t* name, size_t length, uint32_t attributes, uint64_t listedId,
                bool ahead, Folder*& made);
-  void Record(Folder* folder, Piece* piece, plat::DirEntry& entry, bool have, bool ahead);
+  void Record(Folder* folder, Piece* piece, plat::DirEntry& entry, bool have);
+  void Count(Piece* piece, bool ahead);
   void ReadOn(Folder* folder, Piece* before, bool ahead);
   void Offer(Stack& stack, Piece* piece);
   void Withdraw(Stack& stack);
@@ -347,9 +362,10 @@ void SharedWalk::Work(Stack& stack) {
     if (job.index == kReadOn) {
       // This thread goes through what it reads: it holds the folder first.
       folder->holders.fetch_add(1, std::memory_order_relaxed);
+      Piece* piece = job.piece->next;  // `job.piece` may be gone once its rest is published
       ReadOn(folder, job.piece, true);
       if (++listed % kWakeEvery == 0) WakeWalk();
-      GoThrough(stack, folder, job.piece->next, listed);
+      GoThrough(stack, folder, piece, listed);
       Release(folder);
     } else {
       ListAhead(stack, job.piece, job.piece->entries[job.index], listed);
@@ -428,7 +444,10 @@ void SharedWalk::RunTask(Task* task) {
 void SharedWalk::GoThrough(Stack& stack, Folder* folder, Piece* piece, size_t& listed) {
   assert(!OnWalkThread);
   for (;;) {
-    if (!piece->hasJobs) return;
+    if (!piece->hasJobs) {
+      if (piece != &folder->first) LetGo(piece, kWorkerThrough);
+      return;
+    }
     Offer(stack, piece);
     for (size_t i = 0; i < piece->count; ++i) {
       Entry& entry = piece->entries[i];
@@ -444,10 +463,16 @@ void SharedWalk::GoThrough(Stack& stack, Folder* folder, Piece* piece, size_t& l
       if (Claim(entry.state)) ListAhead(stack, piece, entry, listed);
     }
     Withdraw(stack);
-    if (!piece->next || !Claim(piece->nextState)) return;
-    ReadOn(folder, piece, true);
-    if (++listed % kWakeEvery == 0) WakeWalk();
-    piece = piece->next;
+    Piece* next = piece->next;
+    if (next && Claim(piece->nextState)) {
+      ReadOn(folder, piece, true);
+      if (++listed % kWakeEvery == 0) WakeWalk();
+    } else {
+      next = nullptr;
+    }
+    if (piece != &folder->first) LetGo(piece, kWorkerThrough);  // its last use here
+    if (!next) return;
+    piece = next;
   }
 }
 
@@ -524,12 +549,13 @@ uint8_t SharedWalk::Open(const Folder* parent, const wchar_t* name, size_t lengt
     folder->pathKnown = true;
     folder->path.assign(parent->path).append(name, length) += L'\\';
   }
-  Record(folder, &folder->first, first, true, ahead);
+  Record(folder, &folder->first, first, true);
   if (folder->first.count == 0 && !folder->first.next) {
-    delete folder;  // closed: nothing in it to enter or decide
+    delete folder;  // closed: nothing in it to enter or decide, nothing ahead
     plat::ListClose(listing);
     return Empty;
   }
+  Count(&folder->first, ahead);
   made = folder;
   return Listed;
 }
@@ -537,7 +563,7 @@ uint8_t SharedWalk::Open(const Folder* parent, const wchar_t* name, size_t lengt
 // Records the subdirectory entries of `folder`'s listing into `piece`, from
 // `entry` on when `have`, up to kPieceEntries, and what a worker may do
 // with each; a longer listing gets its next piece, to be read later.
-void SharedWalk::Record(Folder* folder, Piece* piece, plat::DirEntry& entry, bool have, bool ahead) {
+void SharedWalk::Record(Folder* folder, Piece* piece, plat::DirEntry& entry, bool have) {
   struct Recorded {
     uint32_t nameAt, nameLength, attributes;
     uint64_t listedId;
@@ -580,11 +606,16 @@ void SharedWalk::Record(Folder* folder, Piece* piece, plat::DirEntry& entry, boo
     piece->next->folder = folder;
   }
   piece->hasJobs = jobs || more;
+}
+
+// `piece`, read by a worker when `ahead`, counts ahead of the walk from
+// now on: called before it is published, so that the walk, which takes its
+// weight off once it has seen it, never takes off more than was added.
+void SharedWalk::Count(Piece* piece, bool ahead) {
   piece->byWalk = !ahead;
-  if (ahead) {
-    piece->weight = Weight(piece->count);
-    ahead_.fetch_add(piece->weight, std::memory_order_relaxed);  // before it is published
-  }
+  if (!ahead) return;
+  piece->weight = Weight(piece->count);
+  ahead_.fetch_add(piece->weight, std::memory_order_relaxed);
 }
 
 // Reads the rest of the listing after `before`, whose nextState this
@@ -592,7 +623,8 @@ void SharedWalk::Record(Folder* folder, Piece* piece, plat::DirEntry& entry, boo
 void SharedWalk::ReadOn(Folder* folder, Piece* before, bool ahead) {
   plat::DirEntry entry;
   const bool have = plat::ListNext(folder->listing, entry);
-  Record(folder, before->next, entry, have, ahead);
+  Record(folder, before->next, entry, have);
+  Count(before->next, ahead);
   before->nextState.store(Listed, std::memory_order_seq_cst);
 }
 
@@ -634,7 +666,8 @@ void SharedWalk::Walk(plat::Listing* top, const plat::DirEntry& entry, const std
   folder->pathKnown = path.size() < reach_;
   folder->path = path;
   plat::DirEntry first = entry;
-  Record(folder, &folder->first, first, true, false);
+  Record(folder, &folder->first, first, true);
+  Count(&folder->first, false);
   WalkFolder(folder, &typed, 0, path);
   AwaitRemovals();
   WriteCompletedOutput();
@@ -685,6 +718,9 @@ void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t pa
         Reached(next);
       }
     }
+    // A long listing's entries are let go once the walk passed them and the
+    // worker that read them went through them; the walk's own at once.
+    if (piece != &folder->first) LetGo(piece, piece->byWalk ? kWalkPassed | kWorkerThrough : kWalkPassed);
     piece = next;
   }
   frames_.pop_back();
