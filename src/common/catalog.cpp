@@ -21,8 +21,9 @@ struct OutputSegment {
 
 namespace {
 
-// Where this thread's lines go while it works for the program's thread.
-thread_local OutputSegment* Capture = nullptr;
+// Where this thread's lines go while it works for the program's thread, or
+// while they are held back.
+thread_local std::wstring* Capture = nullptr;
 // The segments not yet written out, in output order; program thread only.
 std::deque<OutputSegment*> Pending;
 
@@ -54,7 +55,7 @@ std::wstring ErrorText(uint32_t code, const wchar_t* insert) {
 
 void WriteOutput(const std::wstring& text) {
   if (Capture) {
-    Capture->text += text;
+    *Capture += text;
     return;
   }
   if (!Pending.empty()) {
@@ -77,7 +78,9 @@ OutputSegment* ReserveOutput() {
   return segment;
 }
 
-void CaptureOutput(OutputSegment* segment) { Capture = segment; }
+void CaptureOutput(OutputSegment* segment) { Capture = segment ? &segment->text : nullptr; }
+
+void HoldOutput(std::wstring* text) { Capture = text; }
 
 void CompleteOutput(OutputSegment* segment) { segment->complete.store(true, std::memory_order_release); }
 
@@ -137,6 +140,7 @@ void PrintUsage() {
   for (uint32_t id = MSG_USAGE_FIRST; id <= MSG_USAGE_LAST; ++id)
     PrintMessage(id, ProgramName, nullptr, false);
   // The options added since, one line each.
-  static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON, MSG_USAGE_THREADS};
+  static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON, MSG_USAGE_THREADS,
+                                           MSG_USAGE_MIN_AGE};
   for (uint32_t id : kLaterOptions) PrintMessage(id, nullptr, nullptr, false);
 }

@@ -35,6 +35,9 @@ void PrintUsage();
 // Writes `text` to standard output through the one output path: in order
 // behind lines other threads are still writing, if any.
 void WriteOutput(const std::wstring& text);
+// The lines this thread writes go into `text` from now on, until it is
+// called with null.
+void HoldOutput(std::wstring* text);
 
 // ---- lines written by other threads, in order ----
 struct OutputSegment;

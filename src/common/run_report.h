@@ -16,7 +16,13 @@ inline constexpr uint32_t JsonFlag = 0x02;     // set by /JSON
 extern uint32_t OutputFlags;
 
 enum ItemKind : uint32_t { WorkAreaItem = 0, LogItem = 1 };
-enum ItemVerdict : uint32_t { VerdictStale = 0, VerdictRunning = 1, VerdictOtherHost = 2, VerdictOwnerUnknown = 3 };
+enum ItemVerdict : uint32_t {
+  VerdictStale = 0,
+  VerdictRunning = 1,
+  VerdictOtherHost = 2,
+  VerdictOwnerUnknown = 3,
+  VerdictYoung = 4,  // stale, but written within /MINAGE, or of an age that cannot be read
+};
 enum ItemAction : uint32_t { ActionRemoved = 0, ActionWouldRemove = 1, ActionKept = 2, ActionFailed = 3 };
 
 // True while an item is being judged and the run accounts for items.
@@ -38,6 +44,15 @@ void AttachItem(OpenItem* item);
 // Closes the open item: counts it and, with /JSON, writes its event.
 // `entries` and `bytes` are what a stale item held.
 void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes);
+
+// Under /MINAGE a stale verdict waits for the item's age, which is read
+// where the item is removed: HoldJudgement holds back the lines this thread
+// writes while it judges an item; EndJudgement writes them out, or for a
+// stale item (`stale`) keeps them with the open item, for TakeJudgement to
+// hand to whoever ends it. Without /MINAGE they do nothing.
+void HoldJudgement();
+void EndJudgement(bool stale);
+std::wstring TakeJudgement();
 
 // With /JSON: records an error line's content, as the open item's error or
 // as an error event of its own. True when it was taken (nothing is printed then).

@@ -18,8 +18,11 @@ uint32_t Failed(const std::wstring& path) {
 // Calls `visit` for every entry of the directory `listing` lists but "."
 // and "..", with the entry's path in `path` (one buffer for the whole
 // depth: taken off again), until one returns nonzero; closes the listing.
+// With `brokeOff`, a listing that ends in a failure rather than at its end
+// gives that failure's code there.
 template <typename Visit>
-uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstring& path, Visit visit) {
+uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstring& path, Visit visit,
+                      uint32_t* brokeOff = nullptr) {
   const size_t length = path.size();
   uint32_t code = 0;
   do {
@@ -30,6 +33,7 @@ uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstrin
     code = visit(listing, entry);
   } while (code == 0 && plat::ListNext(listing, entry));
   path.resize(length);
+  if (brokeOff && code == 0 && plat::LastErrorCode() != plat::kErrorNoMoreEntries) *brokeOff = plat::LastErrorCode();
   plat::ListClose(listing);
   return code;
 }
@@ -65,24 +69,79 @@ uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attrib
   return Failed(path);
 }
 
+// What an item held; under /MINAGE also its newest last-write time, or the
+// first failure to read one and where it happened.
+struct Held {
+  uint64_t entries = 0, bytes = 0, newest = 0;
+  uint32_t failure = 0;
+  std::wstring failedPath;
+};
+
+uint32_t Unreadable(uint32_t code, const std::wstring& path, Held& held) {
+  held.failure = code != 0 ? code : plat::kErrorNotEnoughMemory;
+  held.failedPath = path;
+  return held.failure;
+}
+
 // Adds up what the entry `name` holds, reading only: itself, and below a
 // directory that is no link and on the same file system everything in it.
-void Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path,
-             uint64_t& entries, uint64_t& bytes) {
-  ++entries;
+// Under /MINAGE it also reads every entry's own last-write time (`listed`
+// where the listing gave it, otherwise asked, with a file's size in the same
+// call), and stops at the first that cannot be had.
+uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, uint64_t listed,
+                 std::wstring& path, Held& held) {
+  ++held.entries;
   const bool directory = attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory);
-  if (!directory) {
-    if (!(attributes & plat::kAttrReparsePoint)) bytes += plat::FileSizeAt(parent, name, path);
-    return;
+  const bool file = !directory && !(attributes & plat::kAttrReparsePoint);
+  if (YoungSince != 0) {
+    uint64_t time = listed, size = 0;
+    if (time == 0 && !plat::LastWriteTimeAt(parent, name, path, time, file ? &size : nullptr))
+      return Unreadable(plat::LastErrorCode(), path, held);
+    if (listed != 0 && file) size = plat::FileSizeAt(parent, name, path);
+    held.bytes += size;
+    if (time > held.newest) held.newest = time;
+  } else if (file) {
+    held.bytes += plat::FileSizeAt(parent, name, path);
   }
-  if (attributes & plat::kAttrReparsePoint) return;
+  if (!directory || (attributes & plat::kAttrReparsePoint)) return 0;
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
-  if (!listing) return;
-  VisitEntries(listing, entry, path, [&](plat::Listing* folder, const plat::DirEntry& item) {
-    Measure(folder, item.name, item.attributes, path, entries, bytes);
-    return 0u;
-  });
+  if (!listing) {
+    // A mount point's own time counts; what is mounted there is no part of the item.
+    const uint32_t code = plat::LastErrorCode();
+    return YoungSince == 0 || code == plat::kErrorOtherFileSystem ? 0 : Unreadable(code, path, held);
+  }
+  uint32_t brokeOff = 0;
+  const uint32_t code = VisitEntries(
+      listing, entry, path,
+      [&](plat::Listing* folder, const plat::DirEntry& item) {
+        return Measure(folder, item.name, item.attributes, item.lastWrite, path, held);
+      },
+      YoungSince != 0 ? &brokeOff : nullptr);
+  return code != 0 || brokeOff == 0 ? code : Unreadable(brokeOff, path, held);
+}
+
+// Under /MINAGE, once the stale item has been read: writes the lines held
+// from judging it and returns true when it is old enough to go; otherwise
+// keeps it as young, with the error line where its age could not be read.
+bool OldEnough(const Held& held) {
+  const std::wstring judged = TakeJudgement();
+  const bool verbose = RunFlags & VerboseFlag;
+  if (held.failure == 0 && held.newest < YoungSince) {
+    WriteOutput(judged);
+    if (verbose) ReportMessage(MSG_PROCESS_NOT_ACTIVE, nullptr, nullptr, false);
+    return true;
+  }
+  // What would not be removed is not listed; a trace shows why.
+  if (verbose) WriteOutput(judged);
+  if (held.failure != 0) {
+    if (verbose) ReportLineEnd();
+    ReportError(held.failure, held.failedPath.c_str());
+  } else if (verbose) {
+    ReportMessage(MSG_YOUNG, nullptr, nullptr, false);
+  }
+  EndItem(VerdictYoung, ActionKept, 0, 0);
+  return false;
 }
 
 }  // namespace
@@ -94,14 +153,15 @@ uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& pa
 void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
   // What the entry is, asked once for measuring and removing it.
   const uint32_t attributes = plat::AttributesAt(parent, name, path);
-  uint64_t entries = 0, bytes = 0;
-  if (ItemOpen()) Measure(parent, name, attributes, path, entries, bytes);
+  Held held;
+  if (ItemOpen()) Measure(parent, name, attributes, 0, path, held);
+  if (YoungSince != 0 && !OldEnough(held)) return;
   if (DeleteEnabled == 0) {
-    EndItem(VerdictStale, ActionWouldRemove, entries, bytes);
+    EndItem(VerdictStale, ActionWouldRemove, held.entries, held.bytes);
     return;
   }
   const uint32_t code = RemoveEntry(parent, name, attributes, path);
   // The trace follows every attempt, a failed one too.
   if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, path.c_str(), nullptr, false);
-  EndItem(VerdictStale, code == 0 ? ActionRemoved : ActionFailed, entries, bytes);
+  EndItem(VerdictStale, code == 0 ? ActionRemoved : ActionFailed, held.entries, held.bytes);
 }

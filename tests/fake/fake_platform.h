@@ -9,7 +9,7 @@
 
 namespace fake {
 
-enum class Call { None, ListFirst, ListNext, ListChild, AttributesAt, SnapshotOpen, SnapshotFirst, SnapshotNext,
+enum class Call { None, ListFirst, ListNext, ListChild, ListForRemoval, AttributesAt, LastWriteTimeAt, SnapshotOpen, SnapshotFirst, SnapshotNext,
                   KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate, CatalogMessage };
 
 // The `nth` call of `call` fails with `code` (0: none recorded), and every
@@ -27,7 +27,9 @@ struct Fault {
 
 // All the fake holds and records, read by the tests directly; paths in
 // Windows form with single separators. Host "pc01", time "10:00:00", roaming
-// folder C:\Users\zed\AppData\Roaming, system folder C:\Windows\System32.
+// folder C:\Users\zed\AppData\Roaming, system folder C:\Windows\System32;
+// the clock says 2026-01-01 10:00 (UTC is local time) and every entry was
+// last written 10 days before.
 struct State {
   std::vector<std::pair<std::wstring, bool>> tree;  // path, directory?; in the order made, the listing order
   std::vector<std::pair<uint32_t, std::wstring>> processes{{4242, L"sweepdirs.exe"}};  // the program itself
