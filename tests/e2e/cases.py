@@ -251,6 +251,9 @@ CASES = [
            r'FOUND LOG: {U}\new.{hdead}.x.log   ' + YOUNG], gone='{U}/old.{hdead}.x.log', kept='{U}/new.{hdead}.x.log'),
     C('minage-link-by-its-own-time', r'/MINAGE:3 /d {T}\w', tree='new/f w/_TD{dead}/l->new w/@10', gone='w/_TD{dead}',
       kept='new/f', only='posix'),
+    C('minage-never-across-a-mount', r'/MINAGE:3 /d {T}\w', E(r'{T}\w\_TD{dead}\sub\mnt : {BUSY}'), only='posix',
+      tree=VICTIM + ' w/_TD{dead}/sub/mnt/ w/@10 victim@10 victim/precious.txt@0', kept=VICTIM + ' w/_TD{dead}/sub/mnt',
+      prelude='mount --bind victim w/_TD{dead}/sub/mnt && exec "$@"'),
     *[C('minage-refused-%d' % i, ['/list', a, '/d', '{T}'], E('Invalid minimum age: %s (give /MINAGE:n with n days '
         'under 1900, or a date YYYYMMDD not after today).' % a), MINAGE) for i, a in enumerate(
         ['/MINAGE', '/MINAGE:', '/minage:x', '/MINAGE:-1', '/MINAGE:20251301', '/MINAGE:20230229', '/MINAGE:29991231'])],
