@@ -11,3 +11,7 @@ mkdir -p build/bench
 gcc -O2 -o build/bench/floor_walk bench/floor_walk.c
 gcc -O2 -o build/bench/proc_scan bench/proc_scan.c
 /usr/bin/python3 bench/bench.py build/release/sweepdirs build/bench/floor_walk build/bench/proc_scan "$@"
+# /MINAGE: the list walk of the mix10 tree reading every stale candidate's age, against the same walk without it.
+m=$(mktemp -d /var/tmp/sweepdirs-minage.XXXXXX) && trap 'rm -rf "$m"' EXIT
+/usr/bin/python3 bench/gen_tree.py mix10 "$m/t" --live-pid $$ --size "$([[ " $* " == *" --quick "* ]] && echo quick || echo full)" >/dev/null
+for o in /list "/list /MINAGE:1"; do /usr/bin/time -f "minage: $o /v mix10 %e s" build/release/sweepdirs $o /v "C:${m//\//\\}\\t" >/dev/null; done

@@ -27,6 +27,8 @@ namespace {
 
 // Where this thread's lines go while it works for the program's thread.
 thread_local OutputSegment* Capture = nullptr;
+// Where its lines go while they are held back (HoldOutput), before all else.
+thread_local std::wstring* Held = nullptr;
 // The segments not yet written out, in output order; program thread only.
 std::deque<OutputSegment*> Pending;
 
@@ -146,7 +148,9 @@ size_t EscapeBoundary(const std::wstring& escaped, size_t at) {
 }
 
 void WriteOutput(const std::wstring& text) {
-  if (OutputSegment* segment = HeldIn())
+  if (Held)
+    *Held += text;
+  else if (OutputSegment* segment = HeldIn())
     segment->text += text;
   else
     WriteNow(text);
@@ -166,6 +170,8 @@ OutputSegment* ReserveOutput() {
 }
 
 void CaptureOutput(OutputSegment* segment) { Capture = segment; }
+
+void HoldOutput(std::wstring* text) { Held = text; }
 
 void CompleteOutput(OutputSegment* segment) { segment->complete.store(true, std::memory_order_release); }
 
@@ -235,6 +241,6 @@ void PrintUsage() {
     PrintMessage(id, ProgramName, nullptr, false);
   // The options added since, one line each.
   static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON, MSG_USAGE_THREADS,
-                                           MSG_USAGE_EVENTLOG};
+                                           MSG_USAGE_MIN_AGE, MSG_USAGE_EVENTLOG};
   for (uint32_t id : kLaterOptions) PrintMessage(id, nullptr, nullptr, false);
 }

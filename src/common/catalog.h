@@ -51,6 +51,9 @@ size_t EscapeBoundary(const std::wstring& escaped, size_t at);
 // Writes `text` to standard output through the one output path: in order
 // behind lines other threads are still writing, if any.
 void WriteOutput(const std::wstring& text);
+// The lines this thread writes go into `text` from now on, until it is
+// called with null.
+void HoldOutput(std::wstring* text);
 
 // Hands `event` to the system's log through the same path: in order behind
 // lines other threads are still writing, with the lines it follows.

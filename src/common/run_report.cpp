@@ -42,23 +42,27 @@ struct OpenItem {
   bool errorHasPath = false;
   std::wstring errorPath;
   std::wstring errorLine;  // as printed, for the event log
+  std::wstring judged;  // the lines held while a stale item was judged (/MINAGE)
 };
 
 namespace {
 
 // The item being judged or removed on this thread.
 thread_local OpenItem Current;
+// The lines held back while this thread judges an item.
+thread_local std::wstring Held;
 
 // Counted by whichever thread ends an item.
 struct Tally {
   std::atomic<uint64_t> workAreas{0}, logs{0}, entries{0}, bytes{0};
-  std::atomic<uint64_t> running{0}, otherHost{0}, ownerUnknown{0}, failed{0};
+  std::atomic<uint64_t> running{0}, otherHost{0}, ownerUnknown{0}, failed{0}, young{0};
 };
 Tally Counts;
 
 void ClearCounts() {
   for (std::atomic<uint64_t>* count : {&Counts.workAreas, &Counts.logs, &Counts.entries, &Counts.bytes,
-                                       &Counts.running, &Counts.otherHost, &Counts.ownerUnknown, &Counts.failed})
+                                       &Counts.running, &Counts.otherHost, &Counts.ownerUnknown, &Counts.failed,
+                                       &Counts.young})
     count->store(0);
 }
 
@@ -92,7 +96,9 @@ bool ProgressActive() {
   return Line.active;
 }
 
-bool Accounting() { return OutputFlags != 0 || ProgressActive(); }
+// Under /MINAGE every stale item is measured for its age, so every item is
+// accounted for.
+bool Accounting() { return OutputFlags != 0 || YoungSince != 0 || ProgressActive(); }
 
 // ---- JSON ----
 
@@ -167,7 +173,7 @@ void CountField(JsonWriter& json, const wchar_t* key, uint64_t value) {
   json.Uint64(value);
 }
 
-const wchar_t* const kVerdicts[] = {L"stale", L"running", L"other_host", L"owner_unknown"};
+const wchar_t* const kVerdicts[] = {L"stale", L"running", L"other_host", L"owner_unknown", L"young"};
 const wchar_t* const kActions[] = {L"removed", L"would_remove", L"kept", L"failed"};
 
 void WriteItemEvent(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
@@ -256,7 +262,12 @@ std::wstring SummaryText() {
       Counted(Counts.logs, MSG_COUNT_LOG_FILE, MSG_COUNT_LOG_FILES));
   add(Counts.entries == 1 ? MSG_SUMMARY_HELD_ONE : MSG_SUMMARY_HELD, Grouped(Counts.entries), Size(Counts.bytes));
   add(MSG_SUMMARY_KEPT, Grouped(Counts.running), Grouped(Counts.otherHost));
-  add(MSG_SUMMARY_UNKNOWN_FAILED, Grouped(Counts.ownerUnknown), Grouped(Counts.failed));
+  if (YoungSince == 0) {
+    add(MSG_SUMMARY_UNKNOWN_FAILED, Grouped(Counts.ownerUnknown), Grouped(Counts.failed));
+  } else {
+    add(MSG_SUMMARY_UNKNOWN_YOUNG, Grouped(Counts.ownerUnknown), Grouped(Counts.young));
+    add(MSG_SUMMARY_FAILED, Grouped(Counts.failed), std::wstring());
+  }
   return text;
 }
 
@@ -276,6 +287,7 @@ void WriteSummaryEvent(uint32_t status) {
   CountField(json, L"running", Counts.running);
   CountField(json, L"other_host", Counts.otherHost);
   CountField(json, L"owner_unknown", Counts.ownerUnknown);
+  if (YoungSince != 0) CountField(json, L"young", Counts.young);
   json.EndObject();
   CountField(json, L"failed", Counts.failed);
   json.Key(L"status");
@@ -426,6 +438,7 @@ void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int
   Current.hasHost = host != nullptr;
   Current.host.assign(host ? host : L"", host ? hostLength : 0);
   Current.hasError = false;
+  Current.judged.clear();
 }
 
 void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
@@ -442,14 +455,34 @@ void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t 
       ++Counts.failed;
       break;
     case ActionKept:
-      ++(verdict == VerdictOtherHost ? Counts.otherHost
-                                     : verdict == VerdictOwnerUnknown ? Counts.ownerUnknown : Counts.running);
+      ++(verdict == VerdictOtherHost      ? Counts.otherHost
+         : verdict == VerdictOwnerUnknown ? Counts.ownerUnknown
+         : verdict == VerdictYoung        ? Counts.young
+                                          : Counts.running);
       break;
   }
   if (verdict == VerdictStale) ProgressStale(action == ActionRemoved ? bytes : 0);
   if (OutputFlags & JsonFlag) WriteItemEvent(verdict, action, entries, bytes);
   if (ItemEventsWanted()) WriteItemEvents(verdict, action, entries, bytes);
 }
+
+void HoldJudgement() {
+  if (YoungSince == 0) return;
+  Held.clear();
+  HoldOutput(&Held);
+}
+
+void EndJudgement(bool stale) {
+  if (YoungSince == 0) return;
+  HoldOutput(nullptr);
+  if (stale && Current.open)
+    Current.judged.swap(Held);
+  else if (!Held.empty())
+    WriteOutput(Held);
+  Held.clear();
+}
+
+std::wstring TakeJudgement() { return std::move(Current.judged); }
 
 bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path, const std::wstring& line) {
   const bool asJson = OutputFlags & JsonFlag;

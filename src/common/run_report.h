@@ -19,7 +19,13 @@ inline constexpr uint32_t EventLogFlag = 0x04; // set by /EVENTLOG
 extern uint32_t OutputFlags;
 
 enum ItemKind : uint32_t { WorkAreaItem = 0, LogItem = 1 };
-enum ItemVerdict : uint32_t { VerdictStale = 0, VerdictRunning = 1, VerdictOtherHost = 2, VerdictOwnerUnknown = 3 };
+enum ItemVerdict : uint32_t {
+  VerdictStale = 0,
+  VerdictRunning = 1,
+  VerdictOtherHost = 2,
+  VerdictOwnerUnknown = 3,
+  VerdictYoung = 4,  // stale, but written within /MINAGE, or of an age that cannot be read
+};
 enum ItemAction : uint32_t { ActionRemoved = 0, ActionWouldRemove = 1, ActionKept = 2, ActionFailed = 3 };
 
 // True while an item is being judged and the run accounts for items.
@@ -42,6 +48,15 @@ void AttachItem(OpenItem* item);
 // /EVENTLOG, outside list mode, a removal or a failure is an event too.
 // `entries` and `bytes` are what a stale item held.
 void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes);
+
+// Under /MINAGE a stale verdict waits for the item's age, which is read
+// where the item is removed: HoldJudgement holds back the lines this thread
+// writes while it judges an item; EndJudgement writes them out, or for a
+// stale item (`stale`) keeps them with the open item, for TakeJudgement to
+// hand to whoever ends it. Without /MINAGE they do nothing.
+void HoldJudgement();
+void EndJudgement(bool stale);
+std::wstring TakeJudgement();
 
 // With /JSON or /EVENTLOG: records an error line's content (`line` the line
 // as printed), as the open item's error or as an error event of its own.

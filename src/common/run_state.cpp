@@ -5,6 +5,7 @@
 
 uint32_t RunFlags = 0;
 uint32_t WalkThreads = 0;
+uint64_t YoungSince = 0;
 uint32_t DeleteEnabled = 1;
 wchar_t* TimeText = nullptr;
 int TimeTextLength = 0;

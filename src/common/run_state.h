@@ -11,6 +11,9 @@ extern uint32_t RunFlags;
 extern uint32_t DeleteEnabled;
 // The threads a /v walk runs on, from /MT:n; 0 until one is given.
 extern uint32_t WalkThreads;
+// From /MINAGE:n: an item whose newest last-write time (a FileTime) is at
+// or after this one is young, and kept. 0 while /MINAGE is not given.
+extern uint64_t YoungSince;
 extern wchar_t* TimeText;     // process heap; the time of day as last formatted
 extern int TimeTextLength;    // characters of TimeText, terminator included
 

@@ -60,6 +60,47 @@ uint32_t ThreadCount(const wchar_t* digits) {
   return value;
 }
 
+// "/MINAGE" in any letter case, alone or followed by ":".
+bool IsMinimumAgeOption(const wchar_t* argument) {
+  static const wchar_t kName[] = L"MINAGE";
+  for (size_t i = 0; i < 6; ++i)
+    if ((argument[i + 1] & ~0x20) != kName[i]) return false;
+  return argument[7] == L'\0' || argument[7] == L':';
+}
+
+bool IsExistingDate(uint32_t date) {
+  static const uint32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const uint32_t year = date / 10000, month = date / 100 % 100, day = date % 100;
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return year >= 1900 && month >= 1 && month <= 12 && day >= 1 && day <= kDays[month - 1] + (month == 2 && leap);
+}
+
+// Sets YoungSince from the text after "/MINAGE": ":n" with n days under
+// 1900 before now, or from 1900 on the local date YYYYMMDD, not after
+// today. 0, MSG_INVALID_MIN_AGE, or the platform's failure code.
+uint32_t ReadMinimumAge(const wchar_t* text) {
+  if (*text++ != L':') return MSG_INVALID_MIN_AGE;
+  uint32_t value = 0;
+  size_t count = 0;
+  for (; text[count] >= L'0' && text[count] <= L'9'; ++count) {
+    if (count == 8) return MSG_INVALID_MIN_AGE;
+    value = value * 10 + static_cast<uint32_t>(text[count] - L'0');
+  }
+  if (count == 0 || text[count] != L'\0') return MSG_INVALID_MIN_AGE;
+  uint64_t now = 0, since = 0;
+  uint32_t today = 0;
+  if (!plat::CurrentTime(now, today)) return FailureCode();
+  if (value < 1900) {
+    // Young: written less than n days before now.
+    YoungSince = now - value * plat::kFileTimePerDay + 1;
+    return 0;
+  }
+  if (!IsExistingDate(value) || value > today) return MSG_INVALID_MIN_AGE;
+  if (!plat::LocalDateStart(value, since)) return FailureCode();
+  YoungSince = since;
+  return 0;
+}
+
 }  // namespace
 
 bool IsOptionNamed(const wchar_t* argument, const wchar_t* name) {
@@ -83,6 +124,7 @@ void ResetCommandLineState() {
   RunFlags = 0;
   DeleteEnabled = 1;
   WalkThreads = 0;
+  YoungSince = 0;
   FreeTimeText();
   ActionCount = 0;
   LastActionItem = nullptr;
@@ -103,6 +145,16 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
     if (IsThreadsOption(argument)) {
       WalkThreads = ThreadCount(argument + 4);
       if (WalkThreads == 0) return Refuse(head, MSG_INVALID_THREADS, argument);
+      ++index;
+      continue;
+    }
+
+    if (IsMinimumAgeOption(argument)) {
+      if (uint32_t code = ReadMinimumAge(argument + 7)) {
+        if (code > kCatalogIdBound) return Refuse(head, code, argument);
+        FreeActionList(head);
+        return code;
+      }
       ++index;
       continue;
     }

@@ -44,13 +44,16 @@ void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
     const wchar_t* name = entry.name;
     int32_t ownerId = 0;
     if (IsDotEntry(name) || !ParseLogName(name, entry.nameLength, ownerId)) continue;
+    HoldJudgement();
     if (RunFlags & VerboseFlag) ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, false);
     BeginItem(LogItem, folder, name, ownerId, nullptr, 0);
-    if (IsOwnerAlive(static_cast<uint32_t>(ownerId))) {
+    const bool alive = IsOwnerAlive(static_cast<uint32_t>(ownerId));
+    if (alive)
       EndItem(OwnerStateUnknown ? VerdictOwnerUnknown : VerdictRunning, ActionKept, 0, 0);
-      continue;
-    }
-    if (RunFlags == ReportFlag) ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, true);
+    else if (RunFlags == ReportFlag)
+      ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, true);
+    EndJudgement(!alive);
+    if (alive) continue;
     if (DeleteEnabled == 0 && !ItemOpen()) continue;
     child.resize(stem);
     child.append(name, entry.nameLength);

@@ -24,6 +24,8 @@ inline constexpr uint32_t kErrorDirNotEmpty = 145;      // ERROR_DIR_NOT_EMPTY
 inline constexpr uint32_t kErrorLinkRefused = 1920;     // ERROR_CANT_ACCESS_FILE
 inline constexpr uint32_t kErrorNoMoreProcesses = 18;   // ERROR_NO_MORE_FILES
 inline constexpr uint32_t kErrorDeletePending = 303;    // ERROR_DELETE_PENDING
+inline constexpr uint32_t kErrorOtherFileSystem = 17;   // ERROR_NOT_SAME_DEVICE
+inline constexpr uint32_t kErrorNoMoreEntries = 18;     // ERROR_NO_MORE_FILES
 #else
 inline constexpr uint32_t kErrorFileNotFound = 2;       // ENOENT
 inline constexpr uint32_t kErrorPathNotFound = 2;       // ENOENT
@@ -33,8 +35,11 @@ inline constexpr uint32_t kErrorDirNotEmpty = 39;       // ENOTEMPTY
 inline constexpr uint32_t kErrorLinkRefused = 40;       // ELOOP
 inline constexpr uint32_t kErrorNoMoreProcesses = 3;    // ESRCH
 inline constexpr uint32_t kErrorDeletePending = 0x7FFFFFFF;  // never: a name goes at once
+inline constexpr uint32_t kErrorOtherFileSystem = 18;   // EXDEV
+inline constexpr uint32_t kErrorNoMoreEntries = 2;      // ENOENT
 #endif
 // kErrorLinkRefused: a folder that must not be reached through a link is one.
+// kErrorOtherFileSystem: a folder to be emptied lies on another file system.
 // kErrorDeletePending: the entry is already deleted and goes once another
 // program closes it; it counts as removed.
 
@@ -63,6 +68,10 @@ inline constexpr uint32_t kAttrRecallOnDataAccess = 0x400000;
 inline constexpr uint32_t kAttrKeptElsewhere = kAttrOffline | kAttrRecallOnOpen | kAttrRecallOnDataAccess;
 inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
 
+// ---- times ----
+// Times are FileTimes: 100-nanosecond units since 1601-01-01 00:00 UTC.
+inline constexpr uint64_t kFileTimePerDay = 864000000000ull;
+
 // ---- errors ----
 
 // The error code recorded by the last failing platform call.
@@ -79,6 +88,7 @@ struct DirEntry {
   size_t nameLength = 0;
   uint32_t attributes = 0;
   uint64_t listedId = 0;  // the entry's file number as the listing gives it; 0 where none
+  uint64_t lastWrite = 0;  // the entry's last-write time (FileTime) where the listing gives it; 0 where none
 };
 
 struct Listing;  // opaque, one open enumeration
@@ -87,7 +97,8 @@ struct Listing;  // opaque, one open enumeration
 // delivers its first entry. "." and ".." are delivered like other entries
 // where the file system has them. Returns null on failure (LastErrorCode()).
 Listing* ListFirst(const std::wstring& pattern, DirEntry& entry);
-// Delivers the next entry; false at the end or on any failure. Past the
+// Delivers the next entry; false at the end (LastErrorCode() is then
+// kErrorNoMoreEntries) or on any failure. Past the
 // end a listing keeps only its handle: its buffer is given back.
 bool ListNext(Listing* listing, DirEntry& entry);
 // Closes a listing opened by ListFirst. The close itself may be deferred
@@ -135,6 +146,12 @@ bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring& path, 
 // as a listing reports it, without opening the file (which for a cloud
 // placeholder could fetch it); 0 for a link, a directory, or on failure.
 uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& path);
+
+// The last-write time of the entry `name` of the directory `parent` lists,
+// itself (a link's own, never its target's); with `size`, also the length
+// FileSizeAt gives, from the same call. False on failure (LastErrorCode()).
+bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring& path, uint64_t& time,
+                     uint64_t* size = nullptr);
 
 // ---- calls relative to an open listing ----
 // `parent` is an open listing, `name` one of its entries and `path` the
@@ -218,6 +235,13 @@ bool ComputerName(wchar_t* buffer, uint32_t capacity, uint32_t& length);
 // writes at most `capacity` characters and returns how many were written,
 // terminator included. 0 on failure (LastErrorCode()).
 int TimeOfDayText(wchar_t* buffer, int capacity);
+
+// The current time, and today's local date as the number YYYYMMDD. False
+// on failure (LastErrorCode()).
+bool CurrentTime(uint64_t& now, uint32_t& localDate);
+// The time at which the local date YYYYMMDD (an existing one) began. False
+// on failure (LastErrorCode()).
+bool LocalDateStart(uint32_t date, uint64_t& time);
 
 // ---- message texts ----
 

@@ -58,7 +58,9 @@ bool IsOwnerAlive(uint32_t processId) {
   }
   plat::SnapshotClose(snapshot);
 
-  if (RunFlags & VerboseFlag)
+  // Under /MINAGE an owner that is not running leaves the verdict to the
+  // item's age, which the removal reads.
+  if ((RunFlags & VerboseFlag) && (found || YoungSince == 0))
     ReportMessage(found ? MSG_PROCESS_ACTIVE : MSG_PROCESS_NOT_ACTIVE, nullptr, nullptr, false);
   return found;
 }

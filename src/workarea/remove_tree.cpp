@@ -39,8 +39,11 @@ uint32_t Outcome(bool done, const std::wstring& path) {
 // Calls `visit` for every entry of the directory `listing` lists but "."
 // and "..", with the entry's path in `path` (one buffer for the whole
 // depth: taken off again), until one returns nonzero; closes the listing.
+// With `brokeOff`, a listing that ends in a failure rather than at its end
+// gives that failure's code there.
 template <typename Visit>
-uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstring& path, Visit visit) {
+uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstring& path, Visit visit,
+                      uint32_t* brokeOff = nullptr) {
   const size_t length = path.size();
   uint32_t code = 0;
   do {
@@ -51,6 +54,7 @@ uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstrin
     code = visit(listing, entry);
   } while (code == 0 && plat::ListNext(listing, entry));
   path.resize(length);
+  if (brokeOff && code == 0 && plat::LastErrorCode() != plat::kErrorNoMoreEntries) *brokeOff = plat::LastErrorCode();
   plat::ListClose(listing);
   return code;
 }
@@ -87,24 +91,80 @@ uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attrib
   return Outcome(plat::DeleteFileAt(parent, name, path), path);
 }
 
+// What an item held; under /MINAGE also its newest last-write time, or the
+// first failure to read one and where it happened.
+struct Held {
+  uint64_t entries = 0, bytes = 0, newest = 0;
+  uint32_t failure = 0;
+  std::wstring failedPath;
+};
+
+uint32_t Unreadable(uint32_t code, const std::wstring& path, Held& held) {
+  held.failure = code != 0 ? code : plat::kErrorNotEnoughMemory;
+  held.failedPath = path;
+  return held.failure;
+}
+
 // Adds up what the entry `name` holds, reading only: itself, and below a
 // directory that is no link and on the same file system everything in it.
-// kGaveUp when it gave up (GiveUpOnShortage), otherwise 0.
-uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path,
-                 uint64_t& entries, uint64_t& bytes) {
-  ++entries;
+// Under /MINAGE it also reads every entry's own last-write time (`listed`
+// where the listing gave it, otherwise asked, with a file's size in the same
+// call), and stops at the first that cannot be had.
+uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, uint64_t listed,
+                 std::wstring& path, Held& held) {
+  ++held.entries;
   const bool directory = attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory);
-  if (!directory) {
-    if (!(attributes & plat::kAttrReparsePoint)) bytes += plat::FileSizeAt(parent, name, path);
-    return 0;
+  const bool file = !directory && !(attributes & plat::kAttrReparsePoint);
+  if (YoungSince != 0) {
+    uint64_t time = listed, size = 0;
+    if (time == 0 && !plat::LastWriteTimeAt(parent, name, path, time, file ? &size : nullptr))
+      return Unreadable(plat::LastErrorCode(), path, held);
+    if (listed != 0 && file) size = plat::FileSizeAt(parent, name, path);
+    held.bytes += size;
+    if (time > held.newest) held.newest = time;
+  } else if (file) {
+    held.bytes += plat::FileSizeAt(parent, name, path);
   }
-  if (attributes & plat::kAttrReparsePoint) return 0;
+  if (!directory || (attributes & plat::kAttrReparsePoint)) return 0;
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
-  if (!listing) return GivesUp() ? kGaveUp : 0;
-  return VisitEntries(listing, entry, path, [&](plat::Listing* folder, const plat::DirEntry& item) {
-    return Measure(folder, item.name, item.attributes, path, entries, bytes);
-  });
+  if (!listing) {
+    if (GivesUp()) return kGaveUp;
+    // A mount point's own time counts; what is mounted there is no part of the item.
+    const uint32_t code = plat::LastErrorCode();
+    return YoungSince == 0 || code == plat::kErrorOtherFileSystem ? 0 : Unreadable(code, path, held);
+  }
+  uint32_t brokeOff = 0;
+  const uint32_t code = VisitEntries(
+      listing, entry, path,
+      [&](plat::Listing* folder, const plat::DirEntry& item) {
+        return Measure(folder, item.name, item.attributes, item.lastWrite, path, held);
+      },
+      YoungSince != 0 ? &brokeOff : nullptr);
+  return code != 0 || brokeOff == 0 ? code : Unreadable(brokeOff, path, held);
+}
+
+// Under /MINAGE, once the stale item has been read: writes the lines held
+// from judging it and returns true when it is old enough to go; otherwise
+// keeps it as young, with the error line where its age could not be read.
+bool OldEnough(const Held& held) {
+  const std::wstring judged = TakeJudgement();
+  const bool verbose = RunFlags & VerboseFlag;
+  if (held.failure == 0 && held.newest < YoungSince) {
+    WriteOutput(judged);
+    if (verbose) ReportMessage(MSG_PROCESS_NOT_ACTIVE, nullptr, nullptr, false);
+    return true;
+  }
+  // What would not be removed is not listed; a trace shows why.
+  if (verbose) WriteOutput(judged);
+  if (held.failure != 0) {
+    if (verbose) ReportLineEnd();
+    ReportError(held.failure, held.failedPath.c_str());
+  } else if (verbose) {
+    ReportMessage(MSG_YOUNG, nullptr, nullptr, false);
+  }
+  EndItem(VerdictYoung, ActionKept, 0, 0);
+  return false;
 }
 
 }  // namespace
@@ -119,9 +179,12 @@ bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& p
   // What the entry is, asked once for measuring and removing it.
   const uint32_t attributes = plat::AttributesAt(parent, name, path);
   if (ItemOpen() && !measure.taken) {
-    measure = StaleMeasure{};
-    if (Measure(parent, name, attributes, path, measure.entries, measure.bytes) == kGaveUp) return false;
+    Held held;
+    if (Measure(parent, name, attributes, 0, path, held) == kGaveUp) return false;
     measure.taken = true;
+    measure.entries = held.entries;
+    measure.bytes = held.bytes;
+    if (YoungSince != 0 && !OldEnough(held)) return true;
   }
   if (DeleteEnabled == 0) {
     EndItem(VerdictStale, ActionWouldRemove, measure.entries, measure.bytes);

@@ -41,9 +41,9 @@ int32_t ReadProcessId(const wchar_t* text, int base) {
   return static_cast<int32_t>(value);
 }
 
-int IsStaleWorkArea(const wchar_t* name, std::wstring_view parentText) {
-  const size_t length = std::wcslen(name);
-  if (!LooksLikeWorkArea(name, length)) return 0;
+namespace {
+
+int JudgeWorkArea(const wchar_t* name, size_t length, std::wstring_view parentText) {
   const bool formA = IsFormA(name, length);
 
   // The parent's text is made only when a line names it.
@@ -80,4 +80,15 @@ int IsStaleWorkArea(const wchar_t* name, std::wstring_view parentText) {
   }
   if (RunFlags == ReportFlag) ReportMessage(MSG_FOUND, parent.c_str(), name, true);
   return 1;
+}
+
+}  // namespace
+
+int IsStaleWorkArea(const wchar_t* name, std::wstring_view parentText) {
+  const size_t length = std::wcslen(name);
+  if (!LooksLikeWorkArea(name, length)) return 0;
+  HoldJudgement();
+  const int stale = JudgeWorkArea(name, length, parentText);
+  EndJudgement(stale != 0);
+  return stale;
 }

@@ -11,7 +11,10 @@ the id of one of its threads, {host} this computer's name, {U} {O} {S} the
 LOGS folders of the current user, of another profile and of the system
 account, {NOTFOUND} and the like the system's texts for its error codes.
 Tree entries: "dir/", "file", "link->target" (inside the tree unless it
-begins with "/" or "."), "file!" a file that cannot be removed. An expected
+begins with "/" or "."), "file!" a file that cannot be removed; "entry@N"
+(in tree order, once all is made) sets the last-write time of the entry and
+of everything below it to N days ago, or for N from 1900 on to noon of the
+local date N (YYYYMMDD). An expected
 line with "*" is a pattern; out=None leaves the output unchecked. Options:
 sort (compare sorted lines), only ('posix' or 'wine'), nosan (not under the
 sanitizers), prelude (POSIX: shell run in the private mount namespace, "$@"
@@ -50,9 +53,11 @@ USAGE = [
     '/SUMMARY      Ends with what the run removed, kept and failed, in numbers.',
     '/JSON         Writes one JSON object a line (JSON Lines) instead of text.',
     '/MT:n         Walks /v volumes with n threads, 1 to 64 (default: cores, max 8).',
+    '/MINAGE:n     Keeps what changed in the last n days or since date n (YYYYMMDD).',
     '/EVENTLOG     Records removals, failures and the run\'s end in the event log.',
 ]
 BAD, NODIR, NOVOL, ONLY, NOXD, THREADS = 0xC0020001, 0xC0020011, 0xC0020010, 0xC002001B, 0xC002001E, 0xC002002D
+MINAGE = 0xC002002F
 NONE = 'No files were deleted.'
 
 
@@ -70,6 +75,7 @@ def verdict(path, text):  # a FOUND line completed by its verdict
 
 GONE, LIVE, HOST = 'This process is not active.', 'This process is currently active and cannot be deleted.', \
     'Host name does not match.'
+YOUNG = 'This item changed within the minimum age and is kept.'
 LOGS = '{U}/app.{hdead}.x.log {U}/app.{hlive}.x.log {U}/notes.txt {U}/app.{hdead}.x.LOG'
 VICTIM = 'victim/precious.txt victim/_TD{dead}/inside.txt victim/app.{hdead}.x.log'
 RACE = VICTIM + ' hold/ w/_TD{dead}/top.txt w/_TD{dead}/sub/file.txt w/_TD{dead}/sub/deeper/file.txt'
@@ -268,6 +274,34 @@ CASES = [
     # One stale area reached plainly and through a link: found and removed once, whichever comes first.
     C('mt-one-area-by-two-ways', r'/verbose /v {T}\t', [verdict(r'{T}\t\a\*\_TD{dead}', GONE), r'REMOVED: {T}\t\a\*\_TD{dead}'],
       tree='t/a/b/_TD{dead}/x/y/ t/a/b/keep/ t/a/l->t/a/b', kept='t/a/b/keep'),
+    # /MINAGE: what changed within n days, or since a date, is kept whatever its name says; a link by its own time.
+    C('minage-days', r'/verbose /MINAGE:3 /v {T}\w', sort=True,
+      out=[verdict(r'{T}\w\a\_TD{dead}', GONE), r'REMOVED: {T}\w\a\_TD{dead}', verdict(r'{T}\w\b\_TD{dead}', YOUNG),
+           verdict(r'{T}\w\c\_TD{dead}', YOUNG)], gone='w/a/_TD{dead}', kept='w/b/_TD{dead}/f w/c/_TD{dead}/x/y/z/f',
+      tree='w/a/_TD{dead}/s/f w/b/_TD{dead}/f w/c/_TD{dead}/x/y/z/f w/@10 w/b/_TD{dead}/new@0 w/c/_TD{dead}/x/y/z/new@0'),
+    C('minage-days-young-not-listed', r'/list /MINAGE:20 /d {T}\w', [NONE], tree='w/_TD{dead}/s/f w/@10',
+      kept='w/_TD{dead}/s/f'),
+    C('minage-date-and-summary', r'/summary /list /MINAGE:20200615 /d {T}\w', kept='w/_TD{dead} w/#TD{dead}',
+      tree='w/_TD{dead}/f w/#TD{dead}/f w/_TD{dead}/@20200514 w/#TD{dead}/@20200615',
+      out=[r'FOUND: {T}\w\_TD{dead}   ', NONE, 'Would remove 1 work area and 0 log files: 2 files and folders, 5.0 B.',
+           'Kept 0 (owner running), 0 (another computer), 0 (owner unknown), 1 (young). Failed 0.']),
+    C('minage-json', r'/json /MINAGE:3 /d {T}\w', out=None, gone='w/_TD{dead}', kept='w/#TD{dead}/f',
+      tree='w/_TD{dead}/f w/#TD{dead}/f w/_TD{live}/ w/@10 w/#TD{dead}/f@0', sort_events=True, json=[
+          dict(event='start'), dict(event='item', path=r'{T}\w\_TD{dead}', verdict='stale', action='removed', entries=2),
+          dict(event='item', path=r'{T}\w\#TD{dead}', verdict='young', action='kept', entries=None, bytes=None),
+          dict(event='item', path=r'{T}\w\_TD{live}', verdict='running', action='kept'),
+          dict(event='summary', work_areas=1, kept=dict(running=1, other_host=0, owner_unknown=0, young=1))]),
+    C('minage-userlog', '/verbose /MINAGE:3 /userlog', sort=True, tree='{U}/old.{hdead}.x.log@10 {U}/new.{hdead}.x.log',
+      out=[r'FOUND LOG: {U}\old.{hdead}.x.log   ' + GONE, r'REMOVED: {U}\old.{hdead}.x.log',
+           r'FOUND LOG: {U}\new.{hdead}.x.log   ' + YOUNG], gone='{U}/old.{hdead}.x.log', kept='{U}/new.{hdead}.x.log'),
+    C('minage-link-by-its-own-time', r'/MINAGE:3 /d {T}\w', tree='new/f w/_TD{dead}/l->new w/@10', gone='w/_TD{dead}',
+      kept='new/f', only='posix'),
+    C('minage-never-across-a-mount', r'/MINAGE:3 /d {T}\w', E(r'{T}\w\_TD{dead}\sub\mnt : {BUSY}'), only='posix',
+      tree=VICTIM + ' w/_TD{dead}/sub/mnt/ w/@10 victim@10 victim/precious.txt@0', kept=VICTIM + ' w/_TD{dead}/sub/mnt',
+      prelude='mount --bind victim w/_TD{dead}/sub/mnt && exec "$@"'),
+    *[C('minage-refused-%d' % i, ['/list', a, '/d', '{T}'], E('Invalid minimum age: %s (give /MINAGE:n with n days '
+        'under 1900, or a date YYYYMMDD not after today).' % a), MINAGE) for i, a in enumerate(
+        ['/MINAGE', '/MINAGE:', '/minage:x', '/MINAGE:-1', '/MINAGE:20251301', '/MINAGE:20230229', '/MINAGE:29991231'])],
     C('xd-without-path', r'/list /v {T} /XD', E('No folder to exclude specified.'), NOXD),
     C('xd-without-path-before-option', r'/XD /list /v {T}', E('No folder to exclude specified.'), NOXD),
     # Logs: the user's, every profile's, the system account's; never through a link.
@@ -631,7 +665,12 @@ def run_case(target, case):
     os.mkdir(tree['T'])
     try:
         for entry in case['tree'] + case.get('extra', []):
-            make(entry.format(**tree), target, tree['T'], made, locked)
+            make(entry.format(**tree).partition('@')[0], target, tree['T'], made, locked)
+        for entry, _, n in (e.format(**tree).partition('@') for e in case['tree'] if '@' in e):
+            stamp = time.time() - int(n) * 86400 if int(n) < 1900 else time.mktime(time.strptime(n + '12', '%Y%m%d%H'))
+            top = os.path.join(tree['T'], entry.partition('->')[0].rstrip('!/'))
+            for p in [top] + [os.path.join(d, x) for d, ds, fs in os.walk(top) for x in ds + fs]:
+                os.utime(p, (stamp, stamp), follow_symlinks=False)
         case['prelude'] = case.get('prelude', 'exec "$@"').format(**tree)
         if 'race' in case:
             case['race'] = case['race'].format(**tree)

@@ -56,7 +56,7 @@ namespace plat {
 
 uint32_t LastErrorCode() { return state.lastError; }
 static bool Deliver(Listing* listing, DirEntry& entry) {
-  if (listing->next == listing->entries.size()) return Fail(18);  // no more entries
+  if (listing->next == listing->entries.size()) return Fail(kErrorNoMoreEntries);
   auto& [name, bits] = listing->entries[listing->next++];
   entry = DirEntry{name.c_str(), name.size(), bits};
   return true;
@@ -87,7 +87,9 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
 Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, DirEntry& entry) {
   return Enter(Call::ListChild, At(parent, child.name)) ? nullptr : Open(At(parent, child.name), entry);
 }
-Listing* ListForRemoval(Listing* p, const wchar_t* n, const std::wstring&, DirEntry& e) { return Open(At(p, n), e); }
+Listing* ListForRemoval(Listing* p, const wchar_t* n, const std::wstring&, DirEntry& e) {
+  return Enter(Call::ListForRemoval, At(p, n)) ? nullptr : Open(At(p, n), e);
+}
 uint32_t FileAttributes(const std::wstring& path) {
   return fake::Exists(path) ? Attributes(path) : (Fail(kErrorFileNotFound), kInvalidAttributes);
 }
@@ -102,6 +104,22 @@ bool EntersRemoteVolume(Listing* child) {
   return std::find(state.remote.begin(), state.remote.end(), child->folder) != state.remote.end();
 }
 uint64_t FileSizeAt(Listing*, const wchar_t*, const std::wstring&) { return 0; }
+// The FileTime at which day `date` (YYYYMMDD) begins, UTC.
+static uint64_t DayStart(uint32_t date) {
+  const int y = static_cast<int>(date / 10000) - (date / 100 % 100 <= 2), m = static_cast<int>(date / 100 % 100);
+  const int era = y / 400, yoe = y - era * 400, doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + date % 100 - 1;
+  const int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;  // since 1970-01-01
+  return static_cast<uint64_t>((days * 86400 + 11644473600) * 10000000);
+}
+bool CurrentTime(uint64_t& now, uint32_t& date) { return now = DayStart(date = 20260101) + 36000 * 10000000ull, true; }
+bool LocalDateStart(uint32_t date, uint64_t& time) { return time = DayStart(date), true; }
+bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring&, uint64_t& time, uint64_t* size) {
+  if (Enter(Call::LastWriteTimeAt, At(parent, name))) return false;
+  if (!fake::Exists(At(parent, name))) return Fail(kErrorFileNotFound);
+  time = DayStart(20251222) + 36000 * 10000000ull;
+  if (size) *size = 0;
+  return true;
+}
 // Removes the entry when it is of the kind the call removes.
 static bool RemoveAt(Listing* parent, const wchar_t* name, bool directory) {
   const std::wstring path = At(parent, name);

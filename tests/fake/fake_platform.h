@@ -10,9 +10,9 @@
 
 namespace fake {
 
-enum class Call { None, ListFirst, ListNext, ListChild, AttributesAt, SnapshotOpen, SnapshotFirst, SnapshotNext,
-                  KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate, CatalogMessage,
-                  Remove, PosixDelete, EventLogWrite };
+enum class Call { None, ListFirst, ListNext, ListChild, ListForRemoval, AttributesAt, LastWriteTimeAt, SnapshotOpen,
+                  SnapshotFirst, SnapshotNext, KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate,
+                  CatalogMessage, Remove, PosixDelete, EventLogWrite };
 
 // The `nth` call of `call` fails with `code` (0: none recorded), and every
 // later one too `fromThenOn`. With `path` only the calls on it count: the
@@ -29,7 +29,9 @@ struct Fault {
 
 // All the fake holds and records, read by the tests directly; paths in
 // Windows form with single separators. Host "pc01", time "10:00:00", roaming
-// folder C:\Users\zed\AppData\Roaming, system folder C:\Windows\System32.
+// folder C:\Users\zed\AppData\Roaming, system folder C:\Windows\System32;
+// the clock says 2026-01-01 10:00 (UTC is local time) and every entry was
+// last written 10 days before.
 struct State {
   std::vector<std::pair<std::wstring, bool>> tree;  // path, directory?; in the order made, the listing order
   std::vector<std::pair<uint32_t, std::wstring>> processes{{4242, L"sweepdirs.exe"}};  // the program itself

@@ -33,7 +33,8 @@ Outcome Sweep(std::vector<std::wstring> args, const fake::Fault& fault, bool ter
                            L"C:\\Users\\amy" + kLogs + L"\\c.3.x.log",
                            L"C:\\Windows\\System32\\config\\systemprofile" + kLogs + L"\\s.5.x.log",
                            L"E:\\n\\_TD8\\x.log"s, L"F:\\p\\cloud\\_TD10"s, L"F:\\p\\off\\_TD11"s, L"F:\\p\\open\\_TD11"s,
-                           L"F:\\p\\_TD12"s, L"F:\\p\\net\\_TD13"s, L"F:\\p\\net\\sub\\_TD14"s})
+                           L"F:\\p\\_TD12"s, L"F:\\p\\net\\_TD13"s, L"F:\\p\\net\\sub\\_TD14"s,
+                           L"E:\\m\\_TD8\\s\\f"s})
     fake::Add(item, !item.ends_with(L".log"));
   // Folders kept elsewhere, a stale area among them, and a mount of another computer's files.
   fake::state.attributes = {{L"F:\\p\\cloud", plat::kAttrRecallOnDataAccess}, {L"F:\\p\\off", plat::kAttrOffline},
@@ -125,6 +126,22 @@ TEST(Core, FaultsAndTheirOutcomes) {
        {MSG_NO_DIRECTORY, L"ERROR: No message text exists for error code 0xC0020011.\n\n", L""}},
       {{L"/list", L"/d", L"C:\\w"}, {.call = C::CatalogMessage, .fromThenOn = true, .path = std::to_wstring(MSG_FOUND)},
        {0, L"No files were deleted.\n", L""}},
+      // /MINAGE on the fake's 2026-01-01 10:00, every entry written 10 days before: young when written less
+      // than n days ago, or on or after the date; today's date is the last accepted.
+      {{L"/minage:10", L"/d", L"E:\\m"}, {}, {0, L"", L"f s _TD8 "}},
+      {{L"/minage:11", L"/d", L"E:\\m"}, {}, {0, L"", L""}},
+      {{L"/minage:20251223", L"/d", L"E:\\m"}, {}, {0, L"", L"f s _TD8 "}},
+      {{L"/minage:20251222", L"/d", L"E:\\m"}, {}, {0, L"", L""}},
+      {{L"/minage:20260101", L"/d", L"E:\\m"}, {}, {0, L"", L"f s _TD8 "}},
+      {{L"/minage:20260102", L"/d", L"E:\\m"}, {}, {MSG_INVALID_MIN_AGE, L"ERROR: Invalid minimum age: /minage:20260102 "
+       L"(give /MINAGE:n with n days under 1900, or a date YYYYMMDD not after today).\n\n", L""}},
+      // An age that cannot be read, an entry that cannot be listed, a listing that breaks off: kept, one error line.
+      {{L"/minage:1", L"/d", L"E:\\m"}, {.call = C::LastWriteTimeAt, .code = 5, .path = L"E:\\m\\_TD8\\s\\f"},
+       {0, L"ERROR: E:\\m\\_TD8\\s\\f : System text 5.\n\n", L""}},
+      {{L"/verbose", L"/minage:1", L"/d", L"E:\\m"}, {.call = C::ListForRemoval, .code = 5, .path = L"E:\\m\\_TD8\\s"},
+       {0, kStart + L"FOUND: E:\\m\\_TD8   \nERROR: E:\\m\\_TD8\\s : System text 5.\n\n" + kEnd, L""}},
+      {{L"/list", L"/minage:1", L"/d", L"E:\\m"}, {.call = C::ListNext, .nth = 2, .code = 5, .path = L"E:\\m\\_TD8"},
+       {0, L"ERROR: E:\\m\\_TD8 : System text 5.\n\nNo files were deleted.\n", L""}},
   };
   for (const auto& row : rows) EXPECT_EQ(Sweep(row.args, row.fault), row.expected) << testing::PrintToString(row.args);
 }

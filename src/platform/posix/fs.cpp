@@ -396,6 +396,14 @@ uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring&) {
   return static_cast<uint64_t>(st.st_size);
 }
 
+bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring&, uint64_t& time, uint64_t* size) {
+  struct stat st;
+  if (fstatat(FdOf(parent), NativeName(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Fail(errno);
+  time = posix::FileTimeOf(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  if (size) *size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+  return true;
+}
+
 bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
   struct stat st;
   if (stat(posix::NativePath(path).c_str(), &st) != 0) return Fail(errno);

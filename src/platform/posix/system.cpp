@@ -211,6 +211,34 @@ uint32_t ExitCodeFor(uint32_t runStatus) {
 
 std::string NativeBytes(const std::wstring& text) { return posix::Utf8FromWide(text); }
 
+bool CurrentTime(uint64_t& now, uint32_t& localDate) {
+  timespec clock{};
+  tm local;
+  if (clock_gettime(CLOCK_REALTIME, &clock) != 0 || localtime_r(&clock.tv_sec, &local) == nullptr) {
+    posix::RecordError(errno != 0 ? errno : EOVERFLOW);
+    return false;
+  }
+  now = posix::FileTimeOf(clock.tv_sec, clock.tv_nsec);
+  localDate = static_cast<uint32_t>((local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday);
+  return true;
+}
+
+bool LocalDateStart(uint32_t date, uint64_t& time) {
+  tm local{};
+  local.tm_year = static_cast<int>(date / 10000) - 1900;
+  local.tm_mon = static_cast<int>(date / 100 % 100) - 1;
+  local.tm_mday = static_cast<int>(date % 100);
+  local.tm_isdst = -1;  // as the zone has it on that day
+  errno = 0;
+  const time_t start = mktime(&local);
+  if (start == static_cast<time_t>(-1) && errno != 0) {
+    posix::RecordError(errno);
+    return false;
+  }
+  time = posix::FileTimeOf(start, 0);
+  return true;
+}
+
 bool LocalTimestamp(std::wstring& text) {
   const time_t now = time(nullptr);
   tm local;

@@ -149,4 +149,9 @@ std::wstring WindowsFormPath(std::string_view posixPath) {
   return out;
 }
 
+uint64_t FileTimeOf(int64_t seconds, long nanoseconds) {
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+  return static_cast<uint64_t>((seconds + kSecondsFrom1601To1970) * 10000000 + nanoseconds / 100);
+}
+
 }  // namespace plat::posix

@@ -1,4 +1,4 @@
-// POSIX only: helpers the POSIX seam files share (UTF-8 <-> wchar_t, Windows-form paths, error code).
+// POSIX only: helpers the POSIX seam files share (UTF-8 <-> wchar_t, Windows-form paths, times, error code).
 #pragma once
 
 #include <cstddef>
@@ -38,6 +38,11 @@ std::string NativeListingFolder(std::wstring_view pattern);
 // The Windows form of an absolute system path, without a final separator:
 // "/root" -> "C:\root", "/" -> "C:".
 std::wstring WindowsFormPath(std::string_view posixPath);
+
+// ---- times ----
+
+// The FileTime of a time in seconds and nanoseconds since 1970-01-01 UTC.
+uint64_t FileTimeOf(int64_t seconds, long nanoseconds);
 
 // ---- shared state of the layer ----
 

@@ -238,6 +238,7 @@ void FillEntry(Listing& listing, DirEntry& entry) {
   entry.name = listing.name.c_str();
   entry.nameLength = listing.name.size();
   entry.attributes = listing.record->FileAttributes;
+  entry.lastWrite = static_cast<uint64_t>(listing.record->LastWriteTime.QuadPart);
 }
 
 // Reads the next block of entries; false at the end (ERROR_NO_MORE_FILES) or on a failure.
@@ -509,6 +510,23 @@ uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& pa
     size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
   return attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY) ? 0 : size;
+}
+
+bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring&, uint64_t& time, uint64_t* size) {
+  HANDLE item = OpenAt(parent->directory, name, 0, FILE_OPEN_REPARSE_POINT);
+  if (item == INVALID_HANDLE_VALUE) return false;
+  FILE_BASIC_INFO basic{};
+  FILE_STANDARD_INFO standard{};
+  const bool known = GetFileInformationByHandleEx(item, FileBasicInfo, &basic, sizeof basic) &&
+                     (!size || GetFileInformationByHandleEx(item, FileStandardInfo, &standard, sizeof standard));
+  CloseKeepingCode(item);
+  if (!known) return false;
+  time = static_cast<uint64_t>(basic.LastWriteTime.QuadPart);
+  if (size)
+    *size = basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)
+                ? 0
+                : static_cast<uint64_t>(standard.EndOfFile.QuadPart);
+  return true;
 }
 
 bool PathIdentity(const std::wstring& path, FileIdentity& identity) {

@@ -251,6 +251,36 @@ std::string NativeBytes(const std::wstring& text) {
   return bytes;
 }
 
+namespace {
+
+uint64_t FileTimeValue(const FILETIME& time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+}  // namespace
+
+bool CurrentTime(uint64_t& now, uint32_t& localDate) {
+  FILETIME clock;
+  GetSystemTimeAsFileTime(&clock);
+  SYSTEMTIME utc, local;
+  if (!FileTimeToSystemTime(&clock, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) return false;
+  now = FileTimeValue(clock);
+  localDate = local.wYear * 10000u + local.wMonth * 100u + local.wDay;
+  return true;
+}
+
+bool LocalDateStart(uint32_t date, uint64_t& time) {
+  SYSTEMTIME local{};
+  local.wYear = static_cast<WORD>(date / 10000);
+  local.wMonth = static_cast<WORD>(date / 100 % 100);
+  local.wDay = static_cast<WORD>(date % 100);
+  SYSTEMTIME utc;
+  FILETIME start;
+  if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) || !SystemTimeToFileTime(&utc, &start)) return false;
+  time = FileTimeValue(start);
+  return true;
+}
+
 bool LocalTimestamp(std::wstring& text) {
   SYSTEMTIME local;
   GetLocalTime(&local);
