@@ -31,8 +31,8 @@ cmake --build --preset tsan -j "$jobs"
 status=0
 # Two builds of the last commit give the same packages; a signed release checks out.
 tests/packaging/reproducible_test.sh "$PWD" || status=1
-ctest --preset native -j 1 || status=1
-ctest --preset sanitize -j 1 || status=1
+ctest --preset native -j 1 --output-on-failure || status=1
+ctest --preset sanitize -j 1 --output-on-failure || status=1
 # The threaded walk against one thread: under ThreadSanitizer, and with
 # injected faults under a small descriptor limit (the sanitizers' build also
 # checks the walk's assertions).

@@ -556,8 +556,11 @@ class Wine:
         env, err = self.env, out
         if 'events' in case:
             env, err = dict(self.env, WINEDEBUG='-all,+eventlog,fixme+advapi'), open(self.base + '/stderr', 'w+b')
-        subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=err,
-                       env=env, timeout=case.get('timeout', 300))
+        for _ in range(2):  # a launcher that Wine did not start at all (it wrote nothing) is started once more
+            subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=err,
+                           env=env, timeout=case.get('timeout', 300))
+            if out.tell():
+                break
         if err is not out:
             events = []
             err.seek(0)
