@@ -347,15 +347,23 @@ void SharedWalk::Work(Stack& stack) {
   for (;;) {
     if (RunTaskLocked()) continue;
     if (stopping_) break;
-    Job job;
-    if (!noMoreAhead_.load(std::memory_order_relaxed) && ahead_.load(std::memory_order_relaxed) < aheadLimit_)
-      job = TakeJobLocked();
+    const auto take = [&] {
+      const bool room = !noMoreAhead_.load(std::memory_order_relaxed) &&
+                        ahead_.load(std::memory_order_relaxed) < aheadLimit_;
+      return room ? TakeJobLocked() : Job{};
+    };
+    Job job = take();
     if (!job.piece) {
+      // Before it sleeps, the walk may need what this thread published.
       Unlock();
       WakeWalk();
       Lock();
-      if (!stopping_ && queue_.empty()) WaitLocked();
-      continue;
+      if (stopping_ || !queue_.empty()) continue;
+      job = take();  // offered meanwhile
+      if (!job.piece) {
+        WaitLocked();
+        continue;
+      }
     }
     Unlock();
     Folder* folder = job.piece->folder;
