@@ -125,6 +125,17 @@ TEST(Core, FaultsAndTheirOutcomes) {
        {MSG_NO_DIRECTORY, L"ERROR: No message text exists for error code 0xC0020011.\n\n", L""}},
       {{L"/list", L"/d", L"C:\\w"}, {.call = C::CatalogMessage, .fromThenOn = true, .path = std::to_wstring(MSG_FOUND)},
        {0, L"No files were deleted.\n", L""}},
+      // Names in any letter case: a host named so is this computer, an image so is KEL.EXE.
+      {{L"/d", L"C:\\h"}, {.call = C::ListFirst, .before = [] {
+         for (auto* name : {L"C:\\h\\_TD2_pC01_", L"C:\\h\\_TD3"}) fake::Add(name, true);
+         fake::state.processes.push_back({3, L"kEL.eXE"});
+       }}, {0, L"", L"_TD2_pC01_ "}},
+      // JSON: the surrogate range's first and last units are no characters, their neighbours are.
+      {{L"/json", L"/\xD7FF\xD800\xDFFF\xE000"}, {},
+       {MSG_INVALID_PARAMETER, L"{\"event\":\"error\",\"code\":3221356545,\"message\":\"Invalid parameter detected: "
+        L"/\xD7FF\xFFFD\xFFFD\xE000\",\"path\":\"/\xD7FF\xFFFD\xFFFD\xE000\",\"path_bytes\":\"2fff00ff00\"}\n{\"event\":"
+        L"\"summary\",\"list_only\":false,\"work_areas\":0,\"logs\":0,\"entries\":0,\"bytes\":0,\"kept\":{\"running\":0,"
+        L"\"other_host\":0,\"owner_unknown\":0},\"failed\":0,\"status\":3221356545,\"exit_code\":3221356545}\n", L""}},
   };
   for (const auto& row : rows) EXPECT_EQ(Sweep(row.args, row.fault), row.expected) << testing::PrintToString(row.args);
 }
