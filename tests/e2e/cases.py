@@ -266,10 +266,9 @@ CASES = [
     C('xd-leaves-d-alone', r'/d {T}\t /XD {T}\t', tree='t/_TD{dead}/', gone='t/_TD{dead}'),
     *[C('mt-count-refused-%d' % i, ['/list', a, '/v', '{T}'], E('Invalid thread count: %s (give /MT:n with n from 1 to 64).' % a),
         THREADS) for i, a in enumerate(['/MT:0', '/MT:65', '/MT:', '/mt:x', '/MT:064', '/MT:-1', '/MT:2 '])],
-    *[C('mt-accepted-%d' % i, ['/list', a, '/v', r'{T}\t'], [r'FOUND: {T}\t\a\_TD{dead}   ', NONE], tree='t/a/_TD{dead}/')
-      for i, a in enumerate(['/mt:09', '/MT:64'])],
-    # Many removals at once: each one's lines right after its verdict.
-    C('mt-removal-lines-in-their-places', r'/verbose /MT:4 /v {T}\w', [verdict(r'{T}\w\*\_TD{dead}', GONE),
+    C('mt-two-digits-any-case', r'/list /mt:09 /v {T}\t', [r'FOUND: {T}\t\a\_TD{dead}   ', NONE], tree='t/a/_TD{dead}/'),
+    # Many removals at once, on the most threads: each one's lines right after its verdict.
+    C('mt-removal-lines-in-their-places', r'/verbose /MT:64 /v {T}\w', [verdict(r'{T}\w\*\_TD{dead}', GONE),
       r'REMOVED: {T}\w\*\_TD{dead}'] * 12, tree=['w/%d/_TD{dead}/f%d' % (i, j) for i in range(12) for j in range(100)]),
     # One stale area reached plainly and through a link: found and removed once, whichever comes first.
     C('mt-one-area-by-two-ways', r'/verbose /v {T}\t', [verdict(r'{T}\t\a\*\_TD{dead}', GONE), r'REMOVED: {T}\t\a\*\_TD{dead}'],
