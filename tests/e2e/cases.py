@@ -233,6 +233,9 @@ CASES = [
       tree='w/ out/_TD{dead}/', timeout=20,
       prelude='mount -t tmpfs none w && mkdir w/_TD{dead} && ln -s /sys w/sys && ln -s /proc w/proc && ' +
               pseudo('/sys', '')),
+    # Excluded places are matched by whole paths: deep down, a folder "X:" with "sys" in it is no drive's root.
+    C('v-root-exclusions-only-at-roots', r'/list /v {T}\t', [r'FOUND: {T}\t\a\X:\sys\_TD{dead}   ', NONE],
+      only='posix', tree='t/a/X:/sys/_TD{dead}/'),
     # Links to folders the walk has left are followed; each folder holds a link back to the other.
     C('v-links-to-folders-left', r'/list /v {T}\t', sort=True, tree='t/a/_TD{dead}/ t/a/l->t/b t/b/_TD{dead}/ t/b/l->t/a',
       out=[r'FOUND: {T}\t\%s\_TD{dead}   ' % d for d in ('a', r'a\l', 'b', r'b\l')] + [NONE]),
