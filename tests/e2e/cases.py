@@ -273,6 +273,9 @@ CASES = [
     # Many removals at once, on the most threads: each one's lines right after its verdict.
     C('mt-removal-lines-in-their-places', r'/verbose /MT:64 /v {T}\w', [verdict(r'{T}\w\*\_TD{dead}', GONE),
       r'REMOVED: {T}\w\*\_TD{dead}'] * 12, tree=['w/%d/_TD{dead}/f%d' % (i, j) for i in range(12) for j in range(100)]),
+    # One stale area in two folders (a bind mount), listed before either is reached: found and removed once.
+    C('mt-one-area-in-two-folders', r'/verbose /v {T}\t', [verdict(r'{T}\t\*\_TD{dead}', GONE), r'REMOVED: {T}\t\*\_TD{dead}'],
+      only='posix', tree='t/x/_TD{dead}/f t/y/', prelude='mount --bind t/x t/y && exec "$@"'),
     # One stale area reached plainly and through a link: found and removed once, whichever comes first.
     C('mt-one-area-by-two-ways', r'/verbose /v {T}\t', [verdict(r'{T}\t\a\*\_TD{dead}', GONE), r'REMOVED: {T}\t\a\*\_TD{dead}'],
       tree='t/a/b/_TD{dead}/x/y/ t/a/b/keep/ t/a/l->t/a/b', kept='t/a/b/keep'),
