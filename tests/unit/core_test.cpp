@@ -57,6 +57,8 @@ TEST(Core, FaultsAndTheirOutcomes) {
   const auto vanish = [](const std::wstring& path) { return [path] { fake::Remove(path); }; };
   const std::vector<std::wstring> fourItems = {L"/d", L"C:\\Users", L"D:\\b", L"/verbose"};
   const std::wstring zedLogs = L"b.2.x.log d.4.x.log ", allLogs = zedLogs + L"c.3.x.log ";
+  const std::wstring walked = L" folders, found ", stale = L" stale, freed 0.0 B  ";
+  const std::wstring p33 = L"C:\\" + std::wstring(30, L'p'), q34 = L"C:\\" + std::wstring(31, L'q');
   const struct {
     std::vector<std::wstring> args;
     fake::Fault fault;
@@ -130,6 +132,14 @@ TEST(Core, FaultsAndTheirOutcomes) {
          for (auto* name : {L"C:\\h\\_TD2_pC01_", L"C:\\h\\_TD3"}) fake::Add(name, true);
          fake::state.processes.push_back({3, L"kEL.eXE"});
        }}, {0, L"", L"_TD2_pC01_ "}},
+      // Progress on a terminal, a line a folder here: what was found so far, and the folder's end where the line
+      // has no room for all of it (33 characters left); erased at the end.
+      {{L"/d", p33, q34, L"/userlog"}, {.call = C::SocketsStart, .before = [&] {
+         fake::state.progress = true;
+         for (auto* folder : {&p33, &q34}) fake::Add(*folder + L"\\_TD2", true);
+       }}, {0, L"\rWalked 1" + walked + L"0" + stale + p33 + L"\rWalked 2" + walked + L"1" + stale + L"..." + q34.substr(4) +
+            L"\rWalked 3" + walked + L"2" + stale + L"...s\\zed" + kLogs + L"\r" + std::wstring(79, L' ') + L"\r",
+            L"_TD2 _TD2 b.2.x.log d.4.x.log "}},
       // JSON: the surrogate range's first and last units are no characters, their neighbours are.
       {{L"/json", L"/\xD7FF\xD800\xDFFF\xE000"}, {},
        {MSG_INVALID_PARAMETER, L"{\"event\":\"error\",\"code\":3221356545,\"message\":\"Invalid parameter detected: "
