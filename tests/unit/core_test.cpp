@@ -76,7 +76,7 @@ TEST(Core, FaultsAndTheirOutcomes) {
                L"REMOVED: C:\\w\\_TD3\n" + kEnd, L"_TD3 "}},
       {{L"/d", L"C:\\w"}, {.call = C::SnapshotNext, .code = 5}, {0, L"ERROR: System text 5.\n\n", L"_TD2 _TD3 "}},
       // Failed allocations and time texts: nothing partly run, nothing leaked.
-      {fourItems, {.call = C::HeapAllocate, .nth = 2, .fromThenOn = true}, {plat::kErrorNotEnoughMemory, L"", L""}},
+      {fourItems, {.call = C::HeapAllocate, .nth = 2}, {plat::kErrorNotEnoughMemory, L"", L""}},
       {fourItems, {.call = C::HeapAllocate, .nth = 3, .code = 1455}, {1455, kEnd, L""}},
       {fourItems, {.call = C::TimeOfDayText, .nth = 2, .code = 87}, {87, kEnd, L""}},
       {fourItems, {.call = C::HeapAllocate, .nth = 4},
