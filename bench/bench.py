@@ -62,6 +62,8 @@ def main():
     ap.add_argument("--runs", type=int, default=5)
     # The walk rows only: the removal rows regenerate their tree for every run.
     ap.add_argument("--walk-only", action="store_true")
+    # The removal rows only.
+    ap.add_argument("--remove-only", action="store_true")
     # A quick run (the test script's) gets trees of its own, so that it can
     # run while a full run is measuring.
     ap.add_argument("--work", default=None)
@@ -92,7 +94,7 @@ def main():
 
     try:
         # ---- walk only ----
-        for kind in ["balanced", "wide", "deep", "files"]:
+        for kind in [] if a.remove_only else ["balanced", "wide", "deep", "files"]:
             root, m = tree(kind, kind)
             competitors = {
                 "sweepdirs": [sweep, "/list", "/v", win(root)],

@@ -131,7 +131,7 @@ CASES = [
     C('usage-asked', '/?', USAGE, 1),
     C('usage-verbose', '/verbose /?', USAGE, 1),
     C('invalid-option', '/x', E('Invalid parameter detected: /x'), BAD),
-    C('invalid-option-upper-cased', '/lisx', E('Invalid parameter detected: /LISX'), BAD),
+    C('invalid-option-upper-cased', '/a`z{{', E('Invalid parameter detected: /A`Z{{'), BAD),
     C('invalid-path-characters', '/d C:/temp', E('Invalid parameter detected: C:/temp'), BAD),
     C('invalid-after-list', '/list /x', E('Invalid parameter detected: /x'), BAD),
     C('invalid-verbose', '/verbose /x', E('Invalid parameter detected: /x'), BAD),
@@ -243,6 +243,15 @@ CASES = [
       tree='w/ out/_TD{dead}/', timeout=20,
       prelude='mount -t tmpfs none w && mkdir w/_TD{dead} && ln -s /sys w/sys && ln -s /proc w/proc && ' +
               pseudo('/sys', '')),
+    # Excluded places are matched by whole paths: deep down, a folder "X:" with "sys" in it is no drive's root.
+    C('v-root-exclusions-only-at-roots', r'/list /v {T}\t', [r'FOUND: {T}\t\a\X:\sys\_TD{dead}   ', NONE],
+      only='posix', tree='t/a/X:/sys/_TD{dead}/'),
+    # Links to folders the walk has left are followed; each folder holds a link back to the other.
+    C('v-links-to-folders-left', r'/list /v {T}\t', sort=True, tree='t/a/_TD{dead}/ t/a/l->t/b t/b/_TD{dead}/ t/b/l->t/a',
+      out=[r'FOUND: {T}\t\%s\_TD{dead}   ' % d for d in ('a', r'a\l', 'b', r'b\l')] + [NONE]),
+    # A top on a pseudo file system is walked as named; its subfolders there are not entered.
+    C('v-top-on-a-pseudo-file-system', r'/list /v {T}\w', [r'FOUND: {T}\w\_TD{dead}   ', NONE], only='posix',
+      tree='w/', prelude='mount -t bpf none w && mkdir -p w/_TD{dead} w/sub/_TD{dead} && exec "$@"'),
     # A network file system met inside a walk, by its mount point or a link, is left; named, it is walked.
     C('v-never-onto-a-network-file-system', r'/verbose /v {T}\w /v {t}\w\mnt', only='posix', sort=True, timeout=60,
       out=[verdict(r'{T}\w\a\_TD{dead}', GONE), r'REMOVED: {T}\w\a\_TD{dead}', verdict(r'{t}\w\mnt\_TD{dead}', GONE),
@@ -270,7 +279,13 @@ CASES = [
     C('xd-leaves-d-alone', r'/d {T}\t /XD {T}\t', tree='t/_TD{dead}/', gone='t/_TD{dead}'),
     *[C('mt-count-refused-%d' % i, ['/list', a, '/v', '{T}'], E('Invalid thread count: %s (give /MT:n with n from 1 to 64).' % a),
         THREADS) for i, a in enumerate(['/MT:0', '/MT:65', '/MT:', '/mt:x', '/MT:064', '/MT:-1', '/MT:2 '])],
-    C('mt-any-letter-case', r'/list /mt:3 /v {T}\t', [r'FOUND: {T}\t\a\_TD{dead}   ', NONE], tree='t/a/_TD{dead}/'),
+    C('mt-two-digits-any-case', r'/list /mt:09 /v {T}\t', [r'FOUND: {T}\t\a\_TD{dead}   ', NONE], tree='t/a/_TD{dead}/'),
+    # Many removals at once, on the most threads: each one's lines right after its verdict.
+    C('mt-removal-lines-in-their-places', r'/verbose /MT:64 /v {T}\w', [verdict(r'{T}\w\*\_TD{dead}', GONE),
+      r'REMOVED: {T}\w\*\_TD{dead}'] * 12, tree=['w/%d/_TD{dead}/f%d' % (i, j) for i in range(12) for j in range(100)]),
+    # One stale area in two folders (a bind mount), listed before either is reached: found and removed once.
+    C('mt-one-area-in-two-folders', r'/verbose /v {T}\t', [verdict(r'{T}\t\*\_TD{dead}', GONE), r'REMOVED: {T}\t\*\_TD{dead}'],
+      only='posix', tree='t/x/_TD{dead}/f t/y/', prelude='mount --bind t/x t/y && exec "$@"'),
     # One stale area reached plainly and through a link: found and removed once, whichever comes first.
     C('mt-one-area-by-two-ways', r'/verbose /v {T}\t', [verdict(r'{T}\t\a\*\_TD{dead}', GONE), r'REMOVED: {T}\t\a\*\_TD{dead}'],
       tree='t/a/b/_TD{dead}/x/y/ t/a/b/keep/ t/a/l->t/a/b', kept='t/a/b/keep'),

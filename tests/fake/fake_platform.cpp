@@ -173,7 +173,7 @@ int TimeOfDayText(wchar_t* buffer, int capacity) {
   return 9;
 }
 bool LocalTimestamp(std::wstring& text) { return text = L"2026-01-01T10:00:00+00:00", true; }
-uint64_t MonotonicMilliseconds() { return 0; }
+uint64_t MonotonicMilliseconds() { static uint64_t now; return now += 250; }
 void Pause(uint32_t milliseconds) {
   state.paused += milliseconds;
   for (auto& path : state.pending) fake::Remove(path);
@@ -196,13 +196,13 @@ void HeapRelease(void* block) { --state.heapBlocks, std::free(block); }
 uint32_t ExitCodeFor(uint32_t runStatus) { return runStatus; }
 std::string NativeBytes(const std::wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII names
 
-// The output is what WriteText gathers, on a terminal when the test says so;
-// there is no terminal for progress.
+// The output is what WriteText gathers, on a terminal when the test says so,
+// and progress lines where the test asks for them.
 bool OutputTerminal() { return state.terminal; }
 void WriteText(const wchar_t* text, size_t length) { state.output.append(text, length); }
 void FlushText() {}
-bool ProgressTerminal(uint32_t&) { return false; }
-void WriteProgress(const wchar_t*, size_t) {}
+bool ProgressTerminal(uint32_t& columns) { return columns = 80, state.progress; }
+void WriteProgress(const wchar_t* text, size_t length) { state.output.append(text, length); }
 void WriteErrorText(const wchar_t* text, size_t length) { state.errors.append(text, length); }
 
 // The event log keeps each event's kind and its text as the catalogue renders it.

@@ -47,6 +47,7 @@ struct State {
   uint32_t paused = 0;
   std::wstring output;
   bool terminal = false;  // standard output is one
+  bool progress = false;  // standard error is one, of 80 columns: progress lines join the output, 250 ms apart
   std::vector<std::wstring> events;  // "I " or "E " (information, error) and the event's text
   std::wstring errors;               // standard error
   bool eventLogOpen = false;

@@ -58,6 +58,8 @@ TEST(Core, FaultsAndTheirOutcomes) {
   const auto vanish = [](const std::wstring& path) { return [path] { fake::Remove(path); }; };
   const std::vector<std::wstring> fourItems = {L"/d", L"C:\\Users", L"D:\\b", L"/verbose"};
   const std::wstring zedLogs = L"b.2.x.log d.4.x.log ", allLogs = zedLogs + L"c.3.x.log ";
+  const std::wstring walked = L" folders, found ", stale = L" stale, freed 0.0 B  ";
+  const std::wstring p33 = L"C:\\" + std::wstring(30, L'p'), q34 = L"C:\\" + std::wstring(31, L'q');
   const struct {
     std::vector<std::wstring> args;
     fake::Fault fault;
@@ -75,7 +77,7 @@ TEST(Core, FaultsAndTheirOutcomes) {
                L"REMOVED: C:\\w\\_TD3\n" + kEnd, L"_TD3 "}},
       {{L"/d", L"C:\\w"}, {.call = C::SnapshotNext, .code = 5}, {0, L"ERROR: System text 5.\n\n", L"_TD2 _TD3 "}},
       // Failed allocations and time texts: nothing partly run, nothing leaked.
-      {fourItems, {.call = C::HeapAllocate, .nth = 2, .fromThenOn = true}, {plat::kErrorNotEnoughMemory, L"", L""}},
+      {fourItems, {.call = C::HeapAllocate, .nth = 2}, {plat::kErrorNotEnoughMemory, L"", L""}},
       {fourItems, {.call = C::HeapAllocate, .nth = 3, .code = 1455}, {1455, kEnd, L""}},
       {fourItems, {.call = C::TimeOfDayText, .nth = 2, .code = 87}, {87, kEnd, L""}},
       {fourItems, {.call = C::HeapAllocate, .nth = 4},
@@ -142,6 +144,25 @@ TEST(Core, FaultsAndTheirOutcomes) {
        {0, kStart + L"FOUND: E:\\m\\_TD8   \nERROR: E:\\m\\_TD8\\s : System text 5.\n\n" + kEnd, L""}},
       {{L"/list", L"/minage:1", L"/d", L"E:\\m"}, {.call = C::ListNext, .nth = 2, .code = 5, .path = L"E:\\m\\_TD8"},
        {0, L"ERROR: E:\\m\\_TD8 : System text 5.\n\nNo files were deleted.\n", L""}},
+      // Names in any letter case: a host named so is this computer, an image so is KEL.EXE.
+      {{L"/d", L"C:\\h"}, {.call = C::ListFirst, .before = [] {
+         for (auto* name : {L"C:\\h\\_TD2_pC01_", L"C:\\h\\_TD3"}) fake::Add(name, true);
+         fake::state.processes.push_back({3, L"kEL.eXE"});
+       }}, {0, L"", L"_TD2_pC01_ "}},
+      // Progress on a terminal, a line a folder here: what was found so far, and the folder's end where the line
+      // has no room for all of it (33 characters left); erased at the end.
+      {{L"/d", p33, q34, L"/userlog"}, {.call = C::SocketsStart, .before = [&] {
+         fake::state.progress = true;
+         for (auto* folder : {&p33, &q34}) fake::Add(*folder + L"\\_TD2", true);
+       }}, {0, L"\rWalked 1" + walked + L"0" + stale + p33 + L"\rWalked 2" + walked + L"1" + stale + L"..." + q34.substr(4) +
+            L"\rWalked 3" + walked + L"2" + stale + L"...s\\zed" + kLogs + L"\r" + std::wstring(79, L' ') + L"\r",
+            L"_TD2 _TD2 b.2.x.log d.4.x.log "}},
+      // JSON: the surrogate range's first and last units are no characters, their neighbours are.
+      {{L"/json", L"/\xD7FF\xD800\xDFFF\xE000"}, {},
+       {MSG_INVALID_PARAMETER, L"{\"event\":\"error\",\"code\":3221356545,\"message\":\"Invalid parameter detected: "
+        L"/\xD7FF\xFFFD\xFFFD\xE000\",\"path\":\"/\xD7FF\xFFFD\xFFFD\xE000\",\"path_bytes\":\"2fff00ff00\"}\n{\"event\":"
+        L"\"summary\",\"list_only\":false,\"work_areas\":0,\"logs\":0,\"entries\":0,\"bytes\":0,\"kept\":{\"running\":0,"
+        L"\"other_host\":0,\"owner_unknown\":0},\"failed\":0,\"status\":3221356545,\"exit_code\":3221356545}\n", L""}},
   };
   for (const auto& row : rows) EXPECT_EQ(Sweep(row.args, row.fault), row.expected) << testing::PrintToString(row.args);
 }
