@@ -101,9 +101,7 @@ Listing* ListFirst(const std::wstring& pattern, DirEntry& entry);
 // kErrorNoMoreEntries) or on any failure. Past the
 // end a listing keeps only its handle: its buffer is given back.
 bool ListNext(Listing* listing, DirEntry& entry);
-// Closes a listing opened by ListFirst. The close itself may be deferred
-// (POSIX: with the thread's next batch, at the latest when the thread
-// ends), but the listing may not be used afterwards.
+// Closes a listing opened by ListFirst; it may not be used afterwards.
 void ListClose(Listing* listing);
 
 // ---- attributes ----

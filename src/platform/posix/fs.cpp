@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/closer.h"
 #include "platform/posix/text.h"
 
 namespace plat {
@@ -356,7 +355,7 @@ bool Fail(int code) {
 
 Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
   const int fd =
-      posix::OpenAt(AT_FDCWD, posix::NativeListingFolder(pattern).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      openat(AT_FDCWD, posix::NativeListingFolder(pattern).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;
@@ -368,7 +367,7 @@ bool ListNext(Listing* listing, DirEntry& entry) { return ReadEntry(listing, ent
 
 void ListClose(Listing* listing) {
   if (listing == nullptr) return;
-  posix::CloseSoon(listing->fd);
+  close(listing->fd);
   if (listing->buffer) GiveBackBuffer(listing->buffer, listing->capacity);
   delete listing;
 }
@@ -429,7 +428,7 @@ bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileI
 }
 
 Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry) {
-  int fd = posix::OpenAt(AT_FDCWD, posix::NativePath(base).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = openat(AT_FDCWD, posix::NativePath(base).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   // One component at a time, never through a link: a link fails with ELOOP.
   const std::string rest = posix::NativePath(below);
   for (size_t start = 0; fd >= 0 && start < rest.size();) {
@@ -438,7 +437,7 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
     const std::string component = rest.substr(start, end - start);
     start = end + 1;
     if (component.empty()) continue;
-    const int next = posix::OpenAt(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int next = openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     int code = errno;
     // With O_DIRECTORY a link says "not a directory": tell it for a link.
     struct stat st;
@@ -458,7 +457,7 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
 
 Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, DirEntry& entry) {
   // Relative to the parent's descriptor: no path is resolved again, however deep.
-  const int fd = posix::OpenAt(FdOf(parent), NativeName(child.name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = openat(FdOf(parent), NativeName(child.name).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;
@@ -480,7 +479,7 @@ Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring
   const int parentFd = FdOf(parent);
   // O_NOFOLLOW: a link standing there, whenever it was put there, is refused
   // by the open itself, and what is opened is the directory that stood there.
-  const int fd = posix::OpenAt(parentFd, NativeName(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = openat(parentFd, NativeName(name).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;
