@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <new>
 
 #include "platform/platform.h"
@@ -16,8 +17,11 @@ struct Thread {
   void* argument;
 };
 
+// The lock checks its owner: a thread that leaves or waits on a gate it did
+// not enter has broken the program's locking, and the process stops there
+// rather than go on with shared state unguarded.
 struct Gate {
-  pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+  pthread_mutex_t lock = PTHREAD_ERRORCHECK_MUTEX_INITIALIZER_NP;
   pthread_cond_t woken = PTHREAD_COND_INITIALIZER;
 };
 
@@ -79,9 +83,15 @@ void GateDestroy(Gate* gate) {
   pthread_mutex_destroy(&gate->lock);
   delete gate;
 }
-void GateEnter(Gate* gate) { pthread_mutex_lock(&gate->lock); }
-void GateLeave(Gate* gate) { pthread_mutex_unlock(&gate->lock); }
-void GateWait(Gate* gate) { pthread_cond_wait(&gate->woken, &gate->lock); }
+void GateEnter(Gate* gate) {
+  if (pthread_mutex_lock(&gate->lock) != 0) abort();
+}
+void GateLeave(Gate* gate) {
+  if (pthread_mutex_unlock(&gate->lock) != 0) abort();
+}
+void GateWait(Gate* gate) {
+  if (pthread_cond_wait(&gate->woken, &gate->lock) != 0) abort();
+}
 void GateWakeAll(Gate* gate) { pthread_cond_broadcast(&gate->woken); }
 
 }  // namespace plat
