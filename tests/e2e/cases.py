@@ -239,6 +239,9 @@ CASES = [
       out=[r'FOUND: {T}\t\a\_TD{dead}   ', r'FOUND: {T}\t\out\_TD{dead}   ', NONE],
       tree='t/a/_TD{dead}/ t/a/keep.txt elsewhere/_TD{dead}/ t/a/loop->t t/a/up->.. t/out->elsewhere',
       kept='t/a/keep.txt'),
+    # A folder on the path whose identity cannot be had: no link below it is followed, as a possible cycle.
+    C('v-link-below-a-folder-of-unknown-identity', r'/list /v {T}\t', [r'FOUND: {T}\t\a\_TD{dead}   ', NONE],
+      only='posix', noid='noid', tree='t/a/_TD{dead}/ t/noid/in->elsewhere elsewhere/_TD{dead}/'),
     C('v-never-into-sys-or-proc', r'/list /v {T}\w', [r'FOUND: {T}\w\_TD{dead}   ', NONE], only='posix',
       tree='w/ out/_TD{dead}/', timeout=20,
       prelude='mount -t tmpfs none w && mkdir w/_TD{dead} && ln -s /sys w/sys && ln -s /proc w/proc && ' +
@@ -261,9 +264,10 @@ CASES = [
     C('v-link-graph-walked-once', r'/verbose /v {T}\g', only='posix', timeout=10,
       out=[verdict(r'{T}\g\*\_TD{dead}', GONE), r'REMOVED: {T}\g\*\_TD{dead}'],
       tree=['g/l22/_TD{dead}/'] + ['g/l%d/%s->g/l%d' % (i, x, i + 1) for i in range(22) for x in 'ab']),
-    C('v-whole-drive-exclusions', '/list /v C:', sort=True,
+    # Twice in one run: the second walk excludes as the first did.
+    C('v-whole-drive-exclusions', '/list /v C: /v C:', sort=True,
       out=[r'FOUND: C:\walked\_TD{dead}   ', r'FOUND: C:\{WIN}x\_TD{dead}   ',
-           r'FOUND: C:\data\$RECYCLE.BIN\_TD{dead}   ', NONE],
+           r'FOUND: C:\data\$RECYCLE.BIN\_TD{dead}   '] * 2 + [NONE],
       tree='{C}/walked/_TD{dead}/ {C}/{WIN}/_TD{dead}/ {C}/{WIN}x/_TD{dead}/ {C}/$Recycle.Bin/_TD{dead}/ '
            '{C}/data/$RECYCLE.BIN/_TD{dead}/',
       posix=dict(prelude=CHROOT, extra=['root/proc/', 'root/sys/', 'root/dev/', 'out/_TD{dead}/'])),
@@ -357,17 +361,18 @@ CASES = [
           'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 1.'],
       gone='w/_TD{dead} w/#TD{dead}x', kept='w/_TD{dead}_{host}_/s/x'),
     C('summary-not-after-a-refusal', '/summary /x', E('Invalid parameter detected: /x'), BAD),
-    C('json-every-event', r'/verbose /d {T}\w {T}\nope /json', out=None, gone='w/_TD{dead}',
-      tree='w/_TD{dead}/a w/_TD{live}/ w/_TD{dead}_ELSE_/ w/_TD{dead}_{host}_/s/x!', json=[
+    C('json-every-event', r'/verbose /d {T}\w {T}\nope /json', out=None, gone='w/_TD{dead} w/KEL_util0000{H8}_{host}',
+      tree='w/_TD{dead}/a w/_TD{live}/ w/_TD{dead}_ELSE_/ w/_TD{dead}_{host}_/s/x! w/KEL_util0000{H8}_{host}/', json=[
           dict(event='start', list_only=False, host='{host}', time='*', started_at='*'),
           dict(event='item', kind='work_area', path=r'{T}\w\_TD{dead}', owner_pid='{dead}', host=None,
                verdict='stale', action='removed', entries=2, bytes=5),
+          dict(event='item', path=r'{T}\w\KEL_util0000{H8}_{host}', owner_pid='{dead}', host='{host}', entries=1),
           dict(event='item', path=r'{T}\w\_TD{live}', verdict='running', action='kept', entries=None),
           dict(event='item', path=r'{T}\w\_TD{dead}_ELSE_', host='ELSE', verdict='other_host', action='kept'),
           dict(event='item', path=r'{T}\w\_TD{dead}_{host}_', verdict='stale', action='failed', entries=3,
                error=dict(code='{#LOCKED}', message='{LOCKED}', path=r'{T}\w\_TD{dead}_{host}_\s\x')),
           dict(event='error', code='{#NOTFOUND}', message='{NOTFOUND}', path=r'{T}\nope'),
-          dict(event='summary', list_only=False, work_areas=1, logs=0, entries=2, bytes=5, failed=1,
+          dict(event='summary', list_only=False, work_areas=2, logs=0, entries=3, bytes=5, failed=1,
                kept=dict(running=1, other_host=1, owner_unknown=0), status=0, finished_at='*')],
       sort_events=True),
     C('json-list-a-log', '/json /list /userlog', out=None, tree='{U}/app.{hdead}.x.log', json=[
@@ -467,9 +472,10 @@ class Posix:
 
     def run(self, args, case, out):
         env, prelude = dict(os.environ, LC_ALL='C.UTF-8'), case.get('prelude', 'exec "$@"')
-        if 'race' in case:
-            env.update(SWEEPDIRS_TEST_RACE=case['race'], SWEEPDIRS_TEST_VICTIM=self.base + '/t/victim',
-                       SWEEPDIRS_TEST_HOLD=self.base + '/t/hold', ASAN_OPTIONS='verify_asan_link_order=0')
+        if 'race' in case or 'noid' in case:
+            env.update(SWEEPDIRS_TEST_RACE=case.get('race', ''), SWEEPDIRS_TEST_VICTIM=self.base + '/t/victim',
+                       SWEEPDIRS_TEST_HOLD=self.base + '/t/hold', SWEEPDIRS_TEST_NOID=case.get('noid', ''),
+                       ASAN_OPTIONS='verify_asan_link_order=0')
             prelude = 'exec env LD_PRELOAD=%s "$@"' % self.interposer
         if 'pty' in case:  # standard error on a terminal, standard output into a file unless tty
             tail = '' if case.get('tty') else ' >%s/stdout' % self.base

@@ -111,12 +111,12 @@ static uint64_t DayStart(uint32_t date) {
   const int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;  // since 1970-01-01
   return static_cast<uint64_t>((days * 86400 + 11644473600) * 10000000);
 }
-bool CurrentTime(uint64_t& now, uint32_t& date) { return now = DayStart(date = 20260101) + 36000 * 10000000ull, true; }
+bool CurrentTime(uint64_t& now, uint32_t& date) { return now = DayStart(date = 20260101), true; }
 bool LocalDateStart(uint32_t date, uint64_t& time) { return time = DayStart(date), true; }
 bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring&, uint64_t& time, uint64_t* size) {
   if (Enter(Call::LastWriteTimeAt, At(parent, name))) return false;
   if (!fake::Exists(At(parent, name))) return Fail(kErrorFileNotFound);
-  time = DayStart(20251222) + 36000 * 10000000ull;
+  time = DayStart(20251222);
   if (size) *size = 0;
   return true;
 }

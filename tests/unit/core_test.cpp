@@ -128,8 +128,8 @@ TEST(Core, FaultsAndTheirOutcomes) {
        {MSG_NO_DIRECTORY, L"ERROR: No message text exists for error code 0xC0020011.\n\n", L""}},
       {{L"/list", L"/d", L"C:\\w"}, {.call = C::CatalogMessage, .fromThenOn = true, .path = std::to_wstring(MSG_FOUND)},
        {0, L"No files were deleted.\n", L""}},
-      // /MINAGE on the fake's 2026-01-01 10:00, every entry written 10 days before: young when written less
-      // than n days ago, or on or after the date; today's date is the last accepted.
+      // /MINAGE on the fake's 2026-01-01 00:00, every entry written 10 days before: young when written less
+      // than n days ago, or on or after the date (at its first instant too); today's date is the last accepted.
       {{L"/minage:10", L"/d", L"E:\\m"}, {}, {0, L"", L"f s _TD8 "}},
       {{L"/minage:11", L"/d", L"E:\\m"}, {}, {0, L"", L""}},
       {{L"/minage:20251223", L"/d", L"E:\\m"}, {}, {0, L"", L"f s _TD8 "}},

@@ -8,7 +8,9 @@
  * and fails calls as a small descriptor limit and unreadable folders would:
  *   SWEEPDIRS_TEST_FAIL=<n>:<prefix>        on the worker threads, two
  *     directory opens in every n fail with EMFILE (so that a retry fails
- *     too); on any thread an open of a name beginning with <prefix>, EACCES */
+ *     too); on any thread an open of a name beginning with <prefix>, EACCES
+ *   SWEEPDIRS_TEST_NOID=<prefix>            fstat of a directory whose name
+ *     begins with <prefix> fails with EIO (its identity cannot be had) */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -50,6 +52,19 @@ static int MaybeFail(const char* path, int flags) {
   return 0;
 }
 
+/* EIO when `fd` is a directory whose name begins with SWEEPDIRS_TEST_NOID. */
+static int NoIdentity(int fd) {
+  const char* prefix = getenv("SWEEPDIRS_TEST_NOID");
+  char link[64], path[4096];
+  if (!prefix) return 0;
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t length = readlink(link, path, sizeof path - 1);
+  if (length <= 0) return 0;
+  path[length] = '\0';
+  const char* name = strrchr(path, '/');
+  return name && strncmp(name + 1, prefix, strlen(prefix)) == 0 ? EIO : 0;
+}
+
 /* Each wrapper swaps if it is time, then makes the real call. */
 #define REAL(name) \
   static __typeof__(&name) real; \
@@ -65,6 +80,16 @@ int fstatat64(int dirfd, const char* path, struct stat64* st, int flags) {
   REAL(fstatat64);
   MaybeSwap("fstatat", dirfd, path);
   return real(dirfd, path, st, flags);
+}
+
+int fstat(int fd, struct stat* st) {
+  REAL(fstat);
+  const int failure = NoIdentity(fd);
+  if (failure) {
+    errno = failure;
+    return -1;
+  }
+  return real(fd, st);
 }
 
 int unlinkat(int dirfd, const char* path, int flags) {
