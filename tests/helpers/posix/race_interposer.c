@@ -56,7 +56,7 @@ static int MaybeFail(const char* path, int flags) {
 static int NoIdentity(int fd) {
   const char* prefix = getenv("SWEEPDIRS_TEST_NOID");
   char link[64], path[4096];
-  if (!prefix) return 0;
+  if (!prefix || !*prefix) return 0;
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
   const ssize_t length = readlink(link, path, sizeof path - 1);
   if (length <= 0) return 0;
