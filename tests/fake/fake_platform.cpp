@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cwchar>
+#include <string_view>
 #include <utility>
 
 #include "platform/common/catalog_table.h"
@@ -212,6 +213,9 @@ uint32_t EventLogWrite(const Event& event) {
   state.eventLogOpen = true;
   std::wstring text = ExpandInsertList(FindCatalogText(event.messageId), event.inserts);
   if (text.ends_with(L'\n')) text.pop_back();
+  // An item's event names its verdict among its fields.
+  for (const auto& [name, value] : event.fields)
+    if (std::string_view(name) == "SWEEPDIRS_VERDICT") text += L" [" + value + L"]";
   state.events.push_back((event.error ? L"E " : L"I ") + text);
   return 0;
 }

@@ -195,20 +195,30 @@ TEST(Core, EventLog) {
     std::wstring errors;
   } rows[] = {
       {{L"/d", L"C:\\w", L"/EventLog"}, {},
-       {L"I REMOVED: C:\\w\\_TD2 (owner process 2, files and folders: 1, bytes: 0)",
-        L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0)",
+       {L"I REMOVED: C:\\w\\_TD2 (owner process 2, files and folders: 1, bytes: 0) [stale]",
+        L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0) [stale]",
         L"I Run ended with status 0 (exit code 0).\nRemoved 2 work areas and 0 log files: 2 files and folders, "
         L"0.0 B.\n" + kept + L"0."}},
       {{L"/eventlog", L"/d", L"C:\\w", L"/v", L"D:\\none"},
        {.call = C::AttributesAt, .path = L"C:\\w\\_TD2", .before = [] { fake::Remove(L"C:\\w\\_TD2"); }},
-       {L"E NOT REMOVED: C:\\w\\_TD2 (owner process 2): ERROR: C:\\w\\_TD2 : System text 2.",
-        L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0)",
+       {L"E NOT REMOVED: C:\\w\\_TD2 (owner process 2): ERROR: C:\\w\\_TD2 : System text 2. [stale]",
+        L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0) [stale]",
         L"E ERROR: D:\\none : System text 2.",
         L"E Run ended with status 2 (exit code 2).\nRemoved 1 work area and 0 log files: 1 file or folder, "
         L"0.0 B.\n" + kept + L"1."}},
       {{L"/list", L"/eventlog", L"/d", L"C:\\w", L"D:\\none"}, {},
        {L"I Run ended with status 0 (exit code 0).\nWould remove 2 work areas and 0 log files: 2 files and folders, "
         L"0.0 B.\n" + kept + L"0."}},
+      // A kept item's error, with the item's fields.
+      {{L"/eventlog", L"/d", L"C:\\w"}, {.call = C::SnapshotFirst, .nth = 2, .code = 5},
+       {L"E ERROR: System text 5. [owner_unknown]",
+        L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0) [stale]",
+        L"I Run ended with status 0 (exit code 0).\nRemoved 1 work area and 0 log files: 1 file or folder, 0.0 B.\n"
+        L"Kept 1 (owner running), 0 (another computer), 1 (owner unknown). Failed 0."}},
+      {{L"/eventlog", L"/d", L"C:\\w", L"/x"}, {},
+       {L"E ERROR: Invalid parameter detected: /x", L"E Run ended with status 3221356545 (exit code 3221356545).\n"
+        L"Removed 0 work areas and 0 log files: 0 files and folders, 0.0 B.\n" + kept.substr(0, 5) + L"0" +
+        kept.substr(6) + L"0."}},
       {{L"/eventlog", L"/d", L"C:\\w", L"/x"}, {.call = C::EventLogWrite, .code = 5, .fromThenOn = true}, {},
        L"Events cannot be written to the event log: System text 5.\n"},
   };
