@@ -23,7 +23,7 @@ and posix=/wine= dictionaries that override the case's fields on that build.
 json= expects JSON Lines: one event a line, each matching the next dict given
 (only the keys given; "*" any value; path_raw the path's own bytes). pty=
 runs with standard error on a terminal (under Wine: a console) whose screen
-must hold that text and no control or format character that the arguments or
+must hold that text ("*": any text within a row) and no control or format character that the arguments or
 the tree plant; with tty=True standard output goes there too, and the
 screen must show the out lines in order. {ctl} is a control character that
 the build can put in a name. events= expects what /EVENTLOG wrote, standard error
@@ -416,6 +416,10 @@ CASES = [
       stderr='Events cannot be written to the event log: {NOTFOUND}\n'),
     C('progress-on-a-terminal-only', r'/list /v {T}\w', [r'FOUND: {T}\w\b\_TD{dead}   ', NONE],
       tree='w/a/ w/b/_TD{dead}/', pty='Walked 1 folders, found 0 stale, freed 0.0 B  '),
+    # A clock that moves 250 ms a look: a row for every folder, each counted once, empty or not.
+    C('progress-a-row-a-folder', r'/list /v {T}\w', [NONE], only='posix', clock='250', tree='w/a/b/c/',
+      pty='\rWalked 1 folders, found 0 stale, freed 0.0 B  *\\w\\\rWalked 2 * *\\a\\\rWalked 3 * *\\b\\\r'
+          'Walked 4 folders, found 0 stale, freed 0.0 B  *\\w\\a\\b\\c\\\r     '),
     C('names-as-they-are-in-a-file', out=planted(RAW), **PLANT),
     C('names-escaped-on-a-terminal', out=planted(SHOWN), tty=True, **PLANT),
 ]
@@ -472,11 +476,13 @@ class Posix:
 
     def run(self, args, case, out):
         env, prelude = dict(os.environ, LC_ALL='C.UTF-8'), case.get('prelude', 'exec "$@"')
-        if 'race' in case or 'noid' in case:
+        if 'race' in case or 'noid' in case or 'clock' in case:
             env.update(SWEEPDIRS_TEST_RACE=case.get('race', ''), SWEEPDIRS_TEST_VICTIM=self.base + '/t/victim',
                        SWEEPDIRS_TEST_HOLD=self.base + '/t/hold', SWEEPDIRS_TEST_NOID=case.get('noid', ''),
-                       ASAN_OPTIONS='verify_asan_link_order=0')
+                       SWEEPDIRS_TEST_CLOCK=case.get('clock', ''), ASAN_OPTIONS='verify_asan_link_order=0')
             prelude = 'exec env LD_PRELOAD=%s "$@"' % self.interposer
+            if 'pty' in case:
+                env.update(LD_PRELOAD=self.interposer)
         if 'pty' in case:  # standard error on a terminal, standard output into a file unless tty
             tail = '' if case.get('tty') else ' >%s/stdout' % self.base
             command = shlex.quote(' '.join(map(shlex.quote, [self.binary, *args])) + tail)
@@ -759,7 +765,8 @@ def run_case(target, case):
             if raw & set(screen):
                 fails.append('raw on the screen: %r' % (raw & set(screen)))
             # drawn, then erased
-            if case['pty'].format(**shown) not in screen or not re.search('\r( {40}|\x1b\\[K)', screen):
+            drawn = '[^\r]*'.join(map(re.escape, case['pty'].format(**shown).split('*')))
+            if not re.search(drawn, screen) or not re.search('\r( {40}|\x1b\\[K)', screen):
                 fails.append('screen %r' % screen)
         for p in case['gone']:
             if os.path.lexists(os.path.join(tree['T'], p.format(**tree))):

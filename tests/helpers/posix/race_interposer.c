@@ -10,7 +10,8 @@
  *     directory opens in every n fail with EMFILE (so that a retry fails
  *     too); on any thread an open of a name beginning with <prefix>, EACCES
  *   SWEEPDIRS_TEST_NOID=<prefix>            fstat of a directory whose name
- *     begins with <prefix> fails with EIO (its identity cannot be had) */
+ *     begins with <prefix> fails with EIO (its identity cannot be had)
+ *   SWEEPDIRS_TEST_CLOCK=<ms>               the monotonic clock moves <ms> a call */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -21,6 +22,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/prctl.h>
+#include <time.h>
 #include <unistd.h>
 
 static int seen;
@@ -90,6 +92,17 @@ int fstat(int fd, struct stat* st) {
     return -1;
   }
   return real(fd, st);
+}
+
+int clock_gettime(clockid_t clock, struct timespec* now) {
+  static unsigned long calls;
+  REAL(clock_gettime);
+  const char* step = getenv("SWEEPDIRS_TEST_CLOCK");
+  if (clock != CLOCK_MONOTONIC || !step || !*step) return real(clock, now);
+  const unsigned long ms = __atomic_add_fetch(&calls, 1, __ATOMIC_RELAXED) * strtoul(step, NULL, 10);
+  now->tv_sec = (time_t)(ms / 1000);
+  now->tv_nsec = (long)(ms % 1000) * 1000000;
+  return 0;
 }
 
 int unlinkat(int dirfd, const char* path, int flags) {
