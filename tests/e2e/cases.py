@@ -287,6 +287,12 @@ CASES = [
     # Many removals at once, on the most threads: each one's lines right after its verdict.
     C('mt-removal-lines-in-their-places', r'/verbose /MT:64 /v {T}\w', [verdict(r'{T}\w\*\_TD{dead}', GONE),
       r'REMOVED: {T}\w\*\_TD{dead}'] * 12, tree=['w/%d/_TD{dead}/f%d' % (i, j) for i in range(12) for j in range(100)]),
+    # A worker short of descriptors while it measures an area: the walk takes the removal back and makes it.
+    C('mt-short-while-measuring', r'/summary /v {T}\w', ['Removed 1 work area and 0 log files: 3 files and folders, '
+      '0.0 B.', 'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 0.'], only='posix',
+      short='short', tree='w/_TD{dead}/short/in/', gone='w/_TD{dead}'),
+    C('mt-short-while-removing', r'/v {T}\w', [], only='posix', short='short', tree='w/_TD{dead}/short/in/',
+      gone='w/_TD{dead}'),
     # One stale area in two folders (a bind mount), listed before either is reached: found and removed once.
     C('mt-one-area-in-two-folders', r'/verbose /v {T}\t', [verdict(r'{T}\t\*\_TD{dead}', GONE), r'REMOVED: {T}\t\*\_TD{dead}'],
       only='posix', tree='t/x/_TD{dead}/f t/y/', prelude='mount --bind t/x t/y && exec "$@"'),
@@ -476,10 +482,11 @@ class Posix:
 
     def run(self, args, case, out):
         env, prelude = dict(os.environ, LC_ALL='C.UTF-8'), case.get('prelude', 'exec "$@"')
-        if 'race' in case or 'noid' in case or 'clock' in case:
+        if {'race', 'noid', 'clock', 'short'} & case.keys():
             env.update(SWEEPDIRS_TEST_RACE=case.get('race', ''), SWEEPDIRS_TEST_VICTIM=self.base + '/t/victim',
                        SWEEPDIRS_TEST_HOLD=self.base + '/t/hold', SWEEPDIRS_TEST_NOID=case.get('noid', ''),
-                       SWEEPDIRS_TEST_CLOCK=case.get('clock', ''), ASAN_OPTIONS='verify_asan_link_order=0')
+                       SWEEPDIRS_TEST_CLOCK=case.get('clock', ''), SWEEPDIRS_TEST_SHORT=case.get('short', ''),
+                       ASAN_OPTIONS='verify_asan_link_order=0')
             prelude = 'exec env LD_PRELOAD=%s "$@"' % self.interposer
             if 'pty' in case:
                 env.update(LD_PRELOAD=self.interposer)

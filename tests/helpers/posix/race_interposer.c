@@ -11,6 +11,8 @@
  *     too); on any thread an open of a name beginning with <prefix>, EACCES
  *   SWEEPDIRS_TEST_NOID=<prefix>            fstat of a directory whose name
  *     begins with <prefix> fails with EIO (its identity cannot be had)
+ *   SWEEPDIRS_TEST_SHORT=<prefix>           on the worker threads an open of a
+ *     name beginning with <prefix> fails with EMFILE
  *   SWEEPDIRS_TEST_CLOCK=<ms>               the monotonic clock moves <ms> a call */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -45,11 +47,14 @@ static int MaybeFail(const char* path, int flags) {
   const char* fail = getenv("SWEEPDIRS_TEST_FAIL");
   char prefix[256];
   unsigned long every = 0;
-  if (!fail || !path || sscanf(fail, "%lu:%255s", &every, prefix) != 2 || !(flags & O_DIRECTORY)) return 0;
-  if (strncmp(path, prefix, strlen(prefix)) == 0) return EACCES;
+  const char* shortOf = getenv("SWEEPDIRS_TEST_SHORT");
   char thread[16] = "";
   prctl(PR_GET_NAME, thread);
-  if (every && strcmp(thread, "sweepdirs-work") == 0 && __atomic_add_fetch(&calls, 1, __ATOMIC_RELAXED) % every < 2)
+  const int worker = strcmp(thread, "sweepdirs-work") == 0;
+  if (worker && shortOf && *shortOf && path && strncmp(path, shortOf, strlen(shortOf)) == 0) return EMFILE;
+  if (!fail || !path || sscanf(fail, "%lu:%255s", &every, prefix) != 2 || !(flags & O_DIRECTORY)) return 0;
+  if (strncmp(path, prefix, strlen(prefix)) == 0) return EACCES;
+  if (every && worker && __atomic_add_fetch(&calls, 1, __ATOMIC_RELAXED) % every < 2)
     return EMFILE;
   return 0;
 }
