@@ -168,7 +168,8 @@ TEST(Core, FaultsAndTheirOutcomes) {
 }
 
 // On a terminal each character of a name that could act on it is shown as an escape (here each range's
-// first and last, and its neighbours, which stay), and so is a backslash that would read as one; /JSON is untouched.
+// first and last, and its neighbours, which stay), and so is a backslash that would read as one; a file and /JSON
+// are untouched.
 TEST(Core, NamesOnATerminal) {
   const std::wstring folder = L"C:\\x{41}\n", gone = L"C:\\gone\x1b";
   const std::wstring name = L"_TD2\x1f ~\x7f\x9f\u00A0\u2029\u202A\u202E\u202F\u2065\u2066\u2069\u206A" +
@@ -179,6 +180,7 @@ TEST(Core, NamesOnATerminal) {
   EXPECT_EQ(Sweep({L"/verbose", L"/d", folder, gone}, plant, true),
             Outcome(0, kStart + L"FOUND: " + shown + kStale + L"REMOVED: " + shown + L"\n" +
                            L"ERROR: C:\\gone\\x{1B} : System text 2.\n\n" + kEnd, name + L" "));
+  EXPECT_EQ(std::get<1>(Sweep({L"/d", gone}, {})), L"ERROR: " + gone + L" : System text 2.\n\n");  // in a file
   const std::wstring json = std::get<1>(Sweep({L"/json", L"/d", folder, gone}, plant, true));
   EXPECT_TRUE(json.find(L"x{5C}") == json.npos && json.find(L"x{1B}") == json.npos) << testing::PrintToString(json);
 }
