@@ -99,7 +99,7 @@ SSHFS = ('S=$PWD/ssh && mkdir -m 700 $S && ssh-keygen -q -t ed25519 -N "" -f $S/
          'print(s.getsockname()[1])") && mount -t tmpfs -o mode=755 none /run && mkdir /run/sshd && '
          '{{ timeout 120 /usr/sbin/sshd -D -f /dev/null -h $S/host -o ListenAddress=127.0.0.1 -o Port=$port -o UsePAM=no '
          '-o AuthorizedKeysFile=$S/id.pub -o StrictModes=no -o "Subsystem sftp internal-sftp" & }} && '
-         'trap "fusermount -u w/mnt; kill $!" EXIT && for i in $(seq 50); do sshfs -o IdentityFile=$S/id,BatchMode=yes,'
+         'trap "fusermount -u w/mnt; kill $!" EXIT && for i in $(seq 300); do sshfs -o IdentityFile=$S/id,BatchMode=yes,'
          'StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null,port=$port root@127.0.0.1:$PWD/srv w/mnt 2>/dev/null '
          '&& break; sleep 0.1; done && "$@"')
 
