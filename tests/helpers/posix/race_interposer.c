@@ -48,11 +48,12 @@ static int MaybeFail(const char* path, int flags) {
   char prefix[256];
   unsigned long every = 0;
   const char* shortOf = getenv("SWEEPDIRS_TEST_SHORT");
+  if (!path || (!fail && (!shortOf || !*shortOf))) return 0;
   char thread[16] = "";
   prctl(PR_GET_NAME, thread);
   const int worker = strcmp(thread, "sweepdirs-work") == 0;
-  if (worker && shortOf && *shortOf && path && strncmp(path, shortOf, strlen(shortOf)) == 0) return EMFILE;
-  if (!fail || !path || sscanf(fail, "%lu:%255s", &every, prefix) != 2 || !(flags & O_DIRECTORY)) return 0;
+  if (worker && shortOf && *shortOf && strncmp(path, shortOf, strlen(shortOf)) == 0) return EMFILE;
+  if (!fail || sscanf(fail, "%lu:%255s", &every, prefix) != 2 || !(flags & O_DIRECTORY)) return 0;
   if (strncmp(path, prefix, strlen(prefix)) == 0) return EACCES;
   if (every && worker && __atomic_add_fetch(&calls, 1, __ATOMIC_RELAXED) % every < 2)
     return EMFILE;
