@@ -55,6 +55,10 @@ inline bool IsShortage(uint32_t code) {
 #endif
 }
 
+// True for the codes that say an entry, or a folder on its path, is not
+// there (any longer): only these mean that something was taken away.
+inline bool IsNotFound(uint32_t code) { return code == kErrorFileNotFound || code == kErrorPathNotFound; }
+
 // ---- attribute bits, as the Windows file system reports them ----
 inline constexpr uint32_t kAttrReadOnly = 0x01;
 inline constexpr uint32_t kAttrDirectory = 0x10;

@@ -180,7 +180,10 @@ struct Frame {
 thread_local bool OnWalkThread = false;
 thread_local bool HoldsLock = false;
 
-size_t Weight(size_t count) { return 1 + count / 16; }
+// What a piece of `count` entries counts ahead of the walk: its open
+// directory, and its entries, four to a unit. At the limit that is about
+// 8,000 entries of a long listing, some 1 MiB, or 2,048 small folders.
+size_t Weight(size_t count) { return 1 + count / 4; }
 
 bool Claim(std::atomic<uint8_t>& state) {
   uint8_t untaken = Untaken;
@@ -191,6 +194,9 @@ class SharedWalk final : public ShortageRelief {
  public:
   explicit SharedWalk(uint32_t workers);
   ~SharedWalk();
+  // Called inside the judgement of an item (the owner probe): the walk
+  // lets go of all it holds ahead, but makes the removals given back only
+  // at its next entry, once that judgement is over.
   bool Relieve() override {
     if (alone_) return false;
     GoAlone();
@@ -263,6 +269,7 @@ class SharedWalk final : public ShortageRelief {
   void Settle();
   bool RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, const std::wstring& path);
   void GoAlone();
+  void MakeGivenBack();
   void StopWorkers();
   void Evict(Folder* folder);
 
@@ -419,6 +426,9 @@ bool SharedWalk::RunTaskLocked() {
   queue_.pop_front();
   if (queue_.empty()) tasksWaiting_.store(false, std::memory_order_relaxed);
   Unlock();
+  // The walk may wait for what this thread published; a removal can take
+  // long, so it is woken first, and again once the removal is done.
+  WakeWalk();
   RunTask(task);
   WakeWalk();
   Lock();
@@ -472,6 +482,7 @@ void SharedWalk::GoThrough(Stack& stack, Folder* folder, Piece* piece, size_t& l
     }
     Withdraw(stack);
     Piece* next = piece->next;
+    if (next) AwaitWalk();  // reading on adds to what is ahead: within the bound, as every listing
     if (next && Claim(piece->nextState)) {
       ReadOn(folder, piece, true);
       if (++listed % kWakeEvery == 0) WakeWalk();
@@ -704,6 +715,7 @@ void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t pa
     for (size_t i = 0; i < piece->count; ++i) {
       frames_.back().at = i;
       if (!alone_ && noMoreAhead_.load(std::memory_order_relaxed)) GoAlone();
+      if (alone_ && !handed_.empty()) MakeGivenBack();
       Entry& entry = piece->entries[i];
       const wchar_t* name = piece->names.c_str() + entry.nameAt;
       path.resize(stem);
@@ -752,6 +764,7 @@ void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, st
   }
   if (state == Returned) {
     if (!alone_) GoAlone();
+    MakeGivenBack();
     mine = true;
   }
   if (mine) {
@@ -759,6 +772,7 @@ void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, st
     state = Open(parent, name, entry.nameLength, entry.attributes, entry.listedId, false, folder);
     if (state == Returned && !alone_) {
       GoAlone();
+      MakeGivenBack();
       state = Open(parent, name, entry.nameLength, entry.attributes, entry.listedId, false, folder);
     }
     entry.folder = folder;
@@ -790,9 +804,13 @@ void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name,
     if (attributes & plat::kAttrReparsePoint) {
       // Where a link leads, and whether it still leads to a directory, is
       // looked at as the one thread would: after every removal before it.
+      // Only "not found" says it went; one that cannot be looked at is
+      // decided from its listing, as one thread decides it.
       AwaitRemovals();
-      attributes = plat::AttributesAt(listing, name, path);
-      if (attributes == plat::kInvalidAttributes || !(attributes & plat::kAttrDirectory)) return;
+      const uint32_t now = plat::AttributesAt(listing, name, path);
+      if (now != plat::kInvalidAttributes) attributes = now;
+      else if (plat::IsNotFound(plat::LastErrorCode())) return;
+      if (!(attributes & plat::kAttrDirectory)) return;
     } else if (RemovedMeanwhile(listing, name, path)) {
       return;
     }
@@ -810,6 +828,7 @@ void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name,
   uint8_t state = Open(folder, name, entry.nameLength, attributes, entry.listedId, false, sub);
   if (state == Returned && !alone_) {
     GoAlone();
+    MakeGivenBack();
     state = Open(folder, name, entry.nameLength, attributes, entry.listedId, false, sub);
   }
   if (state == Listed) {
@@ -858,7 +877,9 @@ void SharedWalk::Reached(Piece* piece) {
 void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring& path) {
   assert(OnWalkThread);
   ++handedCount_;
-  if (alone_) {
+  // Alone, the walk removes at once, unless removals given back wait for
+  // it: this one then waits behind them, for the walk's next entry.
+  if (alone_ && handed_.empty()) {
     std::wstring itemPath = path;
     StaleMeasure measure;
     RemoveStaleItem(folder->listing, name, itemPath, measure);
@@ -878,6 +899,7 @@ void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring
     handedDirectories_[task->identity] = task;
   }
   handed_.push_back(task);
+  if (alone_) return;
   Lock();
   const bool behind = queue_.size() >= queueLimit_;
   if (!behind) {
@@ -889,9 +911,14 @@ void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring
   if (behind) RunTask(task);
 }
 
+// `task` is done: made by its worker, or, once the walk is alone, by the
+// walk with every removal before it. Never inside the judgement of an item.
 void SharedWalk::AwaitTask(Task* task) {
-  Await([&] { return task->state.load(std::memory_order_seq_cst) != TaskWaiting; });
-  if (task->state.load(std::memory_order_relaxed) == TaskGaveUp && !alone_) GoAlone();
+  if (!alone_) {
+    Await([&] { return task->state.load(std::memory_order_seq_cst) != TaskWaiting; });
+    if (task->state.load(std::memory_order_relaxed) == TaskGaveUp) GoAlone();
+  }
+  if (alone_) MakeGivenBack();
 }
 
 // Every removal handed out so far is done.
@@ -919,7 +946,9 @@ void SharedWalk::Settle() {
 
 // True when the work-area entry `name`, listed before, has been taken away
 // meanwhile by a removal handed out before it (the same directory reached
-// by another way). One being removed now is waited for.
+// by another way). One being removed now is waited for. Only "not found"
+// says it was taken away: an entry that cannot be looked at (no search
+// right on its folder, say) is judged, and fails, as one thread would.
 bool SharedWalk::RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, const std::wstring& path) {
   assert(OnWalkThread);
   plat::FileIdentity identity;
@@ -927,14 +956,17 @@ bool SharedWalk::RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, c
     auto found = handedDirectories_.find({identity.volume, identity.file, identity.fileHigh});
     if (found == handedDirectories_.end()) return false;
     AwaitTask(found->second);
+  } else if (!plat::IsNotFound(plat::LastErrorCode())) {
+    return false;
   }
-  return plat::AttributesAt(listing, name, path) == plat::kInvalidAttributes;
+  return plat::AttributesAt(listing, name, path) == plat::kInvalidAttributes && plat::IsNotFound(plat::LastErrorCode());
 }
 
 // The walk goes on as the one-thread walk: the workers stop (whatever they
-// held is closed and published), what they listed ahead of the walk is
-// closed, so that the walk holds what the one thread would, and the
-// removals no worker made are made now, in order.
+// held is closed and published), and what they listed ahead of the walk is
+// closed, so that the walk holds what the one thread would. The removals
+// no worker made wait in `handed_` for MakeGivenBack, which the walk calls
+// where no item is being judged.
 void SharedWalk::GoAlone() {
   assert(OnWalkThread && !alone_);
   alone_ = true;
@@ -960,10 +992,14 @@ void SharedWalk::GoAlone() {
     }
   }
   queue_.clear();
-  for (Task* task : handed_) {
-    if (task->state.load(std::memory_order_acquire) == TaskDone) continue;
-    RunTask(task);
-  }
+}
+
+// Alone: makes the removals handed out and not done, in order, on this
+// thread; they get their places in the output and their item records.
+void SharedWalk::MakeGivenBack() {
+  assert(OnWalkThread && alone_ && !ItemOpen());
+  for (Task* task : handed_)
+    if (task->state.load(std::memory_order_acquire) != TaskDone) RunTask(task);
   Settle();
   assert(handed_.empty());
 }

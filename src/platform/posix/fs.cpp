@@ -213,9 +213,10 @@ namespace {
 // whenever more entries are left (so that a read with room to spare was the
 // last). devtmpfs says it is a tmpfs, like /tmp: the /dev exclusion and the
 // link rules are what bound a walk there.
+// One that cannot be asked is taken for a pseudo file system, and not remembered.
 uint8_t FileSystemKind(int fd) {
   struct statfs fs;
-  if (fstatfs(fd, &fs) != 0) return kKindKnown;
+  if (fstatfs(fd, &fs) != 0) return kKindPseudo;
   switch (static_cast<unsigned long>(fs.f_type)) {
     case EXT4_SUPER_MAGIC: case TMPFS_MAGIC: case XFS_SUPER_MAGIC: case BTRFS_SUPER_MAGIC:
       return kKindKnown | kKindWholeReads;
@@ -237,7 +238,7 @@ uint8_t KindOf(Listing* listing) {
   uint8_t kind = listing->kind.load(std::memory_order_acquire);
   if (!kind) {
     kind = FileSystemKind(listing->fd);
-    listing->kind.store(kind, std::memory_order_release);
+    if (kind & kKindKnown) listing->kind.store(kind, std::memory_order_release);
   }
   return kind;
 }
@@ -267,18 +268,22 @@ constexpr const char* kNetworkTypes[] = {
 std::mutex MountsLock;
 std::vector<std::pair<dev_t, bool>> Mounts;
 
-void ReadMounts() {
-  Mounts.clear();
+// False when the table could not be read whole: what it held before stays.
+bool ReadMounts() {
   const int fd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
+  if (fd < 0) return false;
   std::string table;
   char block[16384];
   for (ssize_t got; (got = read(fd, block, sizeof block)) != 0;) {
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) break;
+    if (got < 0) {
+      close(fd);
+      return false;
+    }
     table.append(block, static_cast<size_t>(got));
   }
   close(fd);
+  Mounts.clear();
   // "id parent major:minor root mountpoint options [tags...] - type source options"
   for (size_t line = 0, end; line < table.size(); line = end + 1) {
     end = table.find('\n', line);
@@ -292,14 +297,18 @@ void ReadMounts() {
     for (const char* known : kNetworkTypes) network = network || type == known;
     Mounts.push_back({makedev(major, minor), network});
   }
+  return true;
 }
 
+// A device whose file system cannot be learnt (the table cannot be read)
+// counts as another computer's, and nothing is remembered for it: the
+// table is read again at the next question.
 bool OnNetworkFileSystem(dev_t device) {
   std::lock_guard<std::mutex> hold(MountsLock);
   for (int pass = 0; pass < 2; ++pass) {
     for (const auto& [mounted, network] : Mounts)
       if (mounted == device) return network;
-    if (pass == 0) ReadMounts();
+    if (pass == 0 && !ReadMounts()) return true;
   }
   // A device the table does not name (a Btrfs subvolume's, say) belongs to
   // a local file system; remembered, so the table is not read again for it.
@@ -415,9 +424,11 @@ bool OnPseudoFileSystem(Listing* listing) { return KindOf(listing) & kKindPseudo
 bool EntersRemoteVolume(Listing* child) {
   // Only a child reached through a mount point or a link may cross; the
   // mount table names the type of the mount its device belongs to.
+  // One whose device cannot be had is taken for a remote one.
   dev_t device;
-  if (!child->crossing || !DeviceOf(child, device) || device == child->parentDevice) return false;
-  return OnNetworkFileSystem(device);
+  if (!child->crossing) return false;
+  if (!DeviceOf(child, device)) return true;
+  return device != child->parentDevice && OnNetworkFileSystem(device);
 }
 
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {

@@ -42,7 +42,10 @@ bool OpenProc() {
     procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct statfs facts;
     if (procFd < 0) {
-      procError = errno;
+      // A failed open (out of descriptors, say) is not remembered: the next look opens again.
+      posix::RecordError(errno);
+      procFd = -2;
+      return false;
     } else if (fstatfs(procFd, &facts) != 0 || facts.f_type != kProcSuperMagic) {
       procError = ENOENT;
       close(procFd);

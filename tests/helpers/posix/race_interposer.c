@@ -13,9 +13,16 @@
  *     begins with <prefix> fails with EIO (its identity cannot be had)
  *   SWEEPDIRS_TEST_SHORT=<prefix>           on the worker threads an open of a
  *     name beginning with <prefix> fails with EMFILE
- *   SWEEPDIRS_TEST_CLOCK=<ms>               the monotonic clock moves <ms> a call */
+ *   SWEEPDIRS_TEST_CLOCK=<ms>               the monotonic clock moves <ms> a call
+ *   SWEEPDIRS_TEST_FAULT=<who>:<n>:<errno>[:<prefix>]  the n-th open of a kind
+ *     (of a name beginning with <prefix>) fails with <errno>, every one from
+ *     then on for n = 0: who is worker or walk (a directory, on a worker or
+ *     on another thread), probe (in /proc, for a process), mounts (the mount
+ *     table). An EMFILE on the walk or the probe only while workers run: the
+ *     walk can then get it back from them, as one thread would have had it. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <pthread.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdarg.h>
@@ -26,6 +33,11 @@
 #include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
+
+/* The real call of `name`, looked up once. */
+#define REAL(name) \
+  static __typeof__(&name) real; \
+  if (!real) *(void**)&real = dlsym(RTLD_NEXT, #name)
 
 static int seen;
 
@@ -42,16 +54,55 @@ static void MaybeSwap(const char* call, int dirfd, const char* path) {
   if (renameat(dirfd, path, AT_FDCWD, moved) == 0) symlinkat(victim, dirfd, path);
 }
 
+/* Threads started and not joined: the program's own cleanup thread, and the workers. */
+static int threads;
+
+static int IsWorker(void) {
+  char thread[16] = "";
+  prctl(PR_GET_NAME, thread);
+  return strcmp(thread, "sweepdirs-work") == 0;
+}
+
+static int DrawnFault(const char* path, int flags) {
+  static unsigned long calls;
+  const char* fault = getenv("SWEEPDIRS_TEST_FAULT");
+  char who[16], prefix[256] = "";
+  unsigned long nth = 0;
+  int code = 0;
+  if (!fault || !path || sscanf(fault, "%15[^:]:%lu:%d:%255s", who, &nth, &code, prefix) < 3) return 0;
+  const int probe = strcmp(path, "/proc") == 0 || (path[0] >= '0' && path[0] <= '9' && !(flags & O_DIRECTORY));
+  const int kind = strcmp(path, "/proc/self/mountinfo") == 0 ? 'm' : probe ? 'p'
+                   : !(flags & O_DIRECTORY) ? 0 : IsWorker() ? 'k' : 'w';
+  if (kind != (strcmp(who, "worker") == 0 ? 'k' : who[0]) || strncmp(path, prefix, strlen(prefix)) != 0) return 0;
+  if (code == EMFILE && (kind == 'w' || kind == 'p') && __atomic_load_n(&threads, __ATOMIC_RELAXED) < 2) return 0;
+  const unsigned long count = __atomic_add_fetch(&calls, 1, __ATOMIC_RELAXED);
+  return (nth == 0 || count == nth) ? code : 0;
+}
+
+int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*body)(void*), void* argument) {
+  REAL(pthread_create);
+  const int made = real(thread, attributes, body, argument);
+  if (made == 0) __atomic_add_fetch(&threads, 1, __ATOMIC_RELAXED);
+  return made;
+}
+
+int pthread_join(pthread_t thread, void** result) {
+  REAL(pthread_join);
+  const int joined = real(thread, result);
+  if (joined == 0) __atomic_sub_fetch(&threads, 1, __ATOMIC_RELAXED);
+  return joined;
+}
+
 static int MaybeFail(const char* path, int flags) {
+  const int drawn = DrawnFault(path, flags);
+  if (drawn) return drawn;
   static unsigned long calls;
   const char* fail = getenv("SWEEPDIRS_TEST_FAIL");
   char prefix[256];
   unsigned long every = 0;
   const char* shortOf = getenv("SWEEPDIRS_TEST_SHORT");
   if (!path || (!fail && (!shortOf || !*shortOf))) return 0;
-  char thread[16] = "";
-  prctl(PR_GET_NAME, thread);
-  const int worker = strcmp(thread, "sweepdirs-work") == 0;
+  const int worker = IsWorker();
   if (worker && shortOf && *shortOf && strncmp(path, shortOf, strlen(shortOf)) == 0) return EMFILE;
   if (!fail || sscanf(fail, "%lu:%255s", &every, prefix) != 2 || !(flags & O_DIRECTORY)) return 0;
   if (strncmp(path, prefix, strlen(prefix)) == 0) return EACCES;
@@ -72,11 +123,6 @@ static int NoIdentity(int fd) {
   const char* name = strrchr(path, '/');
   return name && strncmp(name + 1, prefix, strlen(prefix)) == 0 ? EIO : 0;
 }
-
-/* Each wrapper swaps if it is time, then makes the real call. */
-#define REAL(name) \
-  static __typeof__(&name) real; \
-  if (!real) *(void**)&real = dlsym(RTLD_NEXT, #name)
 
 int fstatat(int dirfd, const char* path, struct stat* st, int flags) {
   REAL(fstatat);
@@ -134,3 +180,20 @@ int unlinkat(int dirfd, const char* path, int flags) {
   }
 OPENAT(openat)
 OPENAT(openat64)
+
+#define OPEN(name) \
+  int name(const char* path, int flags, ...) { \
+    va_list args; \
+    va_start(args, flags); \
+    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0; \
+    va_end(args); \
+    REAL(name); \
+    int failure = DrawnFault(path, flags); \
+    if (failure) { \
+      errno = failure; \
+      return -1; \
+    } \
+    return real(path, flags, mode); \
+  }
+OPEN(open)
+OPEN(open64)
