@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
 need_packages cmake ninja-build g++ python3 rapidjson-dev libgtest-dev googletest mingw-w64 wine wine64 util-linux e2fsprogs clang libclang-rt-14-dev \
-  rpm wixl msitools python3-yaml systemd openssh-server sshfs libsystemd-dev faketime zip openssl osslsigncode diffoscope-minimal
+  rpm wixl msitools python3-yaml systemd openssh-server sshfs libsystemd-dev faketime zip openssl osslsigncode diffoscope-minimal time
 
 ./scripts/check_layers.sh
 # The tests stay within 0.40 of the code, in lines.
@@ -33,9 +33,10 @@ status=0
 tests/packaging/reproducible_test.sh "$PWD" || status=1
 ctest --preset native -j 1 --output-on-failure || status=1
 ctest --preset sanitize -j 1 --output-on-failure || status=1
-# The threaded walk against one thread under ThreadSanitizer (both ctest
-# runs above also run it with injected faults under a small limit).
-tests/threads/same_as_one.sh build/tsan/sweepdirs 4 build/native/tests/e2e/librace_interposer.so || status=1
+# The threaded walk against one thread on random trees under ThreadSanitizer,
+# its assertions on (both ctest runs above also run it).
+python3 tests/threads/random_walk.py build/tsan/sweepdirs build/native/tests/e2e/librace_interposer.so \
+  --seconds "${SWEEPDIRS_RANDOM_SECONDS:-60}" --sanitized || status=1
 ./scripts/fuzz.sh "${SWEEPDIRS_FUZZ_SECONDS:-60}" || status=1
 # The benchmark's correctness checks on tiny trees (no time is judged).
 ./bench/run.sh --quick --out build/bench/results || status=1
