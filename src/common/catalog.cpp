@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "common/run_report.h"
+#include "common/run_state.h"
+#include "commit.h"
+#include "version.h"
 #include "platform/platform.h"
 
 wchar_t ErrorPrefix[30] = {};
@@ -94,6 +97,15 @@ void WriteNow(const std::wstring& text) {
 
 void PrintMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
   std::wstring text;
+  // The FOUND line joins folder and name: with '/' for an item in the
+  // system's own form, whose folder then ends in no '/' of its own.
+  std::wstring folder;
+  if (id == MSG_FOUND && ItemSeparator == L'/' && insert1) {
+    folder = EntryStem(insert1);
+    folder.pop_back();
+    insert1 = folder.c_str();
+    id = MSG_FOUND_NATIVE;
+  }
   if (EscapeNames) {
     const std::wstring marked1 = insert1 ? Marked(insert1, std::wcslen(insert1)) : L"";
     const std::wstring marked2 = insert2 ? Marked(insert2, std::wcslen(insert2)) : L"";
@@ -241,6 +253,10 @@ void PrintUsage() {
     PrintMessage(id, ProgramName, nullptr, false);
   // The options added since, one line each.
   static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON, MSG_USAGE_THREADS,
-                                           MSG_USAGE_MIN_AGE, MSG_USAGE_EVENTLOG};
+                                           MSG_USAGE_MIN_AGE, MSG_USAGE_EVENTLOG, MSG_USAGE_VERSION};
   for (uint32_t id : kLaterOptions) PrintMessage(id, nullptr, nullptr, false);
+}
+
+void PrintVersion() {
+  PrintMessage(MSG_VERSION, L"" SWEEPDIRS_VERSION_TEXT, L"" SWEEPDIRS_COMMIT, false);
 }

@@ -32,6 +32,10 @@ void ReportError(uint32_t code, const wchar_t* path);
 
 // Prints the 13 usage lines, then one line for each option added since.
 void PrintUsage();
+// Prints the program's name, version and the commit it was built from
+// ("unknown" for a build outside a git work tree), as text whatever the
+// output options.
+void PrintVersion();
 
 // ---- names on a terminal ----
 // True when standard output is an interactive terminal or console: every

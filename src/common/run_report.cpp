@@ -229,9 +229,11 @@ std::wstring Grouped(uint64_t value) {
   return out;
 }
 
-// One decimal in the largest unit that keeps the number below 1024, 1 KB = 1024 B.
+// Whole bytes below 1 KB; above, one decimal in the largest unit that keeps
+// the number below 1024, 1 KB = 1024 B.
 std::wstring Size(uint64_t bytes) {
   static const wchar_t* const kUnits[] = {L"B", L"KB", L"MB", L"GB", L"TB"};
+  if (bytes < 1024) return std::to_wstring(bytes) + L" B";
   double value = static_cast<double>(bytes);
   size_t unit = 0;
   while (value >= 1023.95 && unit + 1 < 5) {
@@ -384,7 +386,9 @@ void WriteRunEndEvent(uint32_t status) {
 void DrawProgress(const std::wstring& path) {
   const std::wstring folder = EscapedForTerminal(path);  // the line is on a terminal
   std::wstring text;
-  if (!plat::CatalogMessage(MSG_PROGRESS, Grouped(Line.folders).c_str(), Grouped(Line.stale).c_str(), text)) return;
+  // In list mode what the stale items hold would be freed, not freed.
+  const uint32_t id = DeleteEnabled ? MSG_PROGRESS : MSG_PROGRESS_LIST;
+  if (!plat::CatalogMessage(id, Grouped(Line.folders).c_str(), Grouped(Line.stale).c_str(), text)) return;
   if (!text.empty() && text.back() == L'\n') text.pop_back();
   text += Size(Line.freed);
   text += L"  ";
@@ -431,8 +435,7 @@ void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int
   if (!Accounting()) return;
   Current.open = true;
   Current.kind = kind;
-  Current.path.assign(parent);
-  Current.path += L'\\';
+  Current.path = EntryStem(parent);
   Current.path += name;
   Current.ownerId = ownerId;
   Current.hasHost = host != nullptr;
@@ -461,7 +464,7 @@ void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t 
                                           : Counts.running);
       break;
   }
-  if (verdict == VerdictStale) ProgressStale(action == ActionRemoved ? bytes : 0);
+  if (verdict == VerdictStale) ProgressStale(action == ActionRemoved || action == ActionWouldRemove ? bytes : 0);
   if (OutputFlags & JsonFlag) WriteItemEvent(verdict, action, entries, bytes);
   if (ItemEventsWanted()) WriteItemEvents(verdict, action, entries, bytes);
 }

@@ -10,6 +10,7 @@ uint32_t DeleteEnabled = 1;
 wchar_t* TimeText = nullptr;
 int TimeTextLength = 0;
 wchar_t HostName[16] = {};
+wchar_t ItemSeparator = L'\\';
 
 namespace {
 
@@ -20,6 +21,14 @@ uint32_t FailureCode() {
 }
 
 }  // namespace
+
+std::wstring EntryStem(std::wstring_view path) {
+  std::wstring stem(path);
+  if (ItemSeparator == L'/')
+    while (!stem.empty() && stem.back() == L'/') stem.pop_back();
+  stem += ItemSeparator;
+  return stem;
+}
 
 void UpperCaseAscii(wchar_t* text) {
   for (; *text; ++text)

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 inline constexpr uint32_t ReportFlag = 0x01;   // set by /LIST and /VERBOSE
 inline constexpr uint32_t VerboseFlag = 0x10;  // set by /VERBOSE
@@ -19,6 +21,23 @@ extern int TimeTextLength;    // characters of TimeText, terminator included
 
 // This computer's name, upper-cased; written once before parsing.
 extern wchar_t HostName[16];
+
+// The separator between the parts of the current item's paths: '/' for an
+// item given in the system's own form (plat::IsNativeFormPath), '\' for any
+// other. Written by the driver's thread before an item runs, while no other
+// thread of the run exists; read-only while the item runs (a walk's threads
+// start after that write and are joined before the item ends).
+extern wchar_t ItemSeparator;
+
+// The text the entries of the folder `path` are named under: `path` and one
+// separator. A Windows-form path gains '\' whatever it ends with ("C:\Temp\"
+// gives "C:\Temp\\", as it always has); a native one ends in exactly one '/'
+// ("/srv/" and "/srv" give "/srv/", "/" stays "/").
+std::wstring EntryStem(std::wstring_view path);
+// Appends the item's separator to `path` unless it already ends with one.
+inline void AppendSeparator(std::wstring& path) {
+  if (path.empty() || path.back() != ItemSeparator) path += ItemSeparator;
+}
 
 // Formats the current local time into TimeText (on the process heap).
 // 0, or the failure code (never 0 for a failure).

@@ -26,6 +26,7 @@ uint32_t AppendItem(ActionItem*& head, ActionKind kind, wchar_t* argument) {
   item->next = nullptr;
   item->kind = kind;
   item->argument = argument;
+  item->separator = argument && plat::IsNativeFormPath(argument) ? L'/' : L'\\';
   if (head == nullptr)
     head = item;
   else
@@ -42,8 +43,10 @@ uint32_t Refuse(ActionItem*& head, uint32_t id, const wchar_t* argument) {
   return id;
 }
 
+// A path in the system's own form may hold any character; a Windows-form
+// one none of InvalidPathCharacters.
 bool HoldsInvalidPathCharacter(const wchar_t* argument) {
-  return std::wcspbrk(argument, InvalidPathCharacters) != nullptr;
+  return !plat::IsNativeFormPath(argument) && std::wcspbrk(argument, InvalidPathCharacters) != nullptr;
 }
 
 bool IsThreadsOption(const wchar_t* argument) {
@@ -101,6 +104,29 @@ uint32_t ReadMinimumAge(const wchar_t* text) {
   return 0;
 }
 
+// True when `argument` is one of the program's options, well formed or not
+// (/MT:0 and /MINAGE:x are options with a bad value).
+bool IsProgramOption(const wchar_t* argument) {
+  static const wchar_t* const kNames[] = {L"/?",       L"/D",       L"/V",        L"/XD",   L"/ALLLOGS", L"/USERLOG",
+                                          L"/SUMMARY", L"/VERBOSE", L"/EVENTLOG", L"/JSON", L"/LIST",    L"/VERSION"};
+  for (const wchar_t* name : kNames)
+    if (IsOptionNamed(argument, name)) return true;
+  return IsThreadsOption(argument) || IsMinimumAgeOption(argument);
+}
+
+// True when an argument that begins with '/' names a path in the system's
+// own form (POSIX only): it is no option of the program, and it either
+// holds a second '/' ("/srv/cache", "/tmp/nothere") or names something that
+// exists ("/srv", "/"). A mistyped option ("/bogus", "/lsit") names nothing
+// at the root and stays a mistyped option.
+bool IsNativeRootedPath(const wchar_t* argument) {
+  if (!plat::PosixCommandLine() || IsProgramOption(argument)) return false;
+  return std::wcschr(argument + 1, L'/') != nullptr || plat::FileAttributes(argument) != plat::kInvalidAttributes;
+}
+
+// True for the arguments a place option (/d, /v, /XD) takes as its places.
+bool IsPlace(const wchar_t* argument) { return argument[0] != L'/' || IsNativeRootedPath(argument); }
+
 }  // namespace
 
 bool IsOptionNamed(const wchar_t* argument, const wchar_t* name) {
@@ -130,7 +156,8 @@ void ResetCommandLineState() {
   LastActionItem = nullptr;
 }
 
-uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
+uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head, bool& answered) {
+  answered = false;
   int index = 1;
   while (index < argc) {
     wchar_t* argument = argv[index];
@@ -139,6 +166,19 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
     if (length == 2 && argument[0] == L'/' && argument[1] == L'?') {
       PrintUsage();
       return 1;
+    }
+    // What a POSIX user types first. Asked for and answered: status 0.
+    const bool posix = plat::PosixCommandLine();
+    const bool help = posix && (std::wcscmp(argument, L"--help") == 0 || std::wcscmp(argument, L"-h") == 0);
+    if (help || (posix && std::wcscmp(argument, L"--version") == 0) || IsOptionNamed(argument, L"/VERSION")) {
+      if (help)
+        PrintUsage();
+      else
+        PrintVersion();
+      FreeActionList(head);
+      ClearChosenExclusions();
+      answered = true;
+      return 0;
     }
     if (argument[0] != L'/') return Refuse(head, MSG_INVALID_PARAMETER, argument);
 
@@ -166,7 +206,7 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
       const uint32_t nothingCollected = option == L'D' ? MSG_NO_DIRECTORY : MSG_NO_VOLUME;
       ++index;
       const int first = index;
-      while (index < argc && argv[index][0] != L'/') {
+      while (index < argc && IsPlace(argv[index])) {
         if (HoldsInvalidPathCharacter(argv[index]))
           return Refuse(head, MSG_INVALID_PARAMETER, argv[index]);
         if (uint32_t code = AppendItem(head, kind, argv[index])) {
@@ -182,7 +222,7 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head) {
     if (length == 3 && (argument[1] & ~0x20) == L'X' && (argument[2] & ~0x20) == L'D') {
       ++index;
       const int first = index;
-      while (index < argc && argv[index][0] != L'/') {
+      while (index < argc && IsPlace(argv[index])) {
         if (HoldsInvalidPathCharacter(argv[index]))
           return Refuse(head, MSG_INVALID_PARAMETER, argv[index]);
         ChosenExclusionPaths.push_back(argv[index]);

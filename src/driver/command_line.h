@@ -17,6 +17,7 @@ struct ActionItem {
   ActionItem* next;
   ActionKind kind;
   wchar_t* argument;  // points into the argument vector; null for the log kinds
+  wchar_t separator;  // between the parts of the item's paths: '/' for a path in the system's own form, else '\\'
 };
 
 extern uint32_t ActionCount;
@@ -26,7 +27,10 @@ extern const wchar_t InvalidPathCharacters[8];
 // Checks every argument, sets the switches and builds the action list.
 // 0: accepted; 1: "/?" printed the usage; otherwise the error id or code
 // (already printed where it is a catalogue id) and the list is freed.
-uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head);
+// `answered` is set when an argument asked only for the usage or the
+// version (--help, -h, --version on POSIX, /VERSION), which was printed: the
+// result is then 0 and nothing is to run.
+uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head, bool& answered);
 
 // True when `argument` is the option `name` (upper case), in any letter
 // case of a to z; the argument is left as typed.

@@ -13,6 +13,8 @@ namespace {
 // Runs one item; returns true with `status` set when the item's outcome
 // replaces the run status.
 bool RunItem(const ActionItem& item, uint32_t& status) {
+  // Before the item starts any thread of its own.
+  ItemSeparator = item.separator;
   switch (item.kind) {
     case DirectoryTarget:
       CleanDirectory(item.argument);
@@ -39,13 +41,15 @@ bool Asks(int argc, wchar_t** argv, const wchar_t* option) {
   return false;
 }
 
-void CloseRun(uint32_t status, bool ran = false) {
-  if (DeleteEnabled == 0 && status == 0) ReportMessage(MSG_NOTHING_DELETED, nullptr, nullptr, false);
+// `answered`: the command line only asked for the usage or the version,
+// which is all the run prints besides the time lines.
+void CloseRun(uint32_t status, bool ran = false, bool answered = false) {
+  if (DeleteEnabled == 0 && status == 0 && !answered) ReportMessage(MSG_NOTHING_DELETED, nullptr, nullptr, false);
   const bool verbose = RunFlags & VerboseFlag;
   const bool timed = verbose && FormatTimeText() == 0;
   if (verbose && !timed) FreeTimeText();
   // The summary comes after the last line of the run and before the finishing time.
-  WriteRunSummary(status, ran);
+  if (!answered) WriteRunSummary(status, ran);
   if (timed) ReportMessage(MSG_FINISHED_AT, TimeText, nullptr, false);
   FreeTimeText();
   ResetRunReport();
@@ -71,7 +75,7 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
     return status;
   }
 
-  bool ran = false;
+  bool ran = false, answered = false;
   uint32_t length = 0;
   if (!plat::ComputerName(HostName, sizeof HostName / sizeof HostName[0], length)) {
     status = plat::LastErrorCode();
@@ -81,9 +85,9 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
     UpperCaseAscii(HostName);
 
     ActionItem* head = nullptr;
-    status = ParseCommandLine(argc, argv, head);
-    ran = status == 0;
-    if (status == 0) {
+    status = ParseCommandLine(argc, argv, head, answered);
+    ran = status == 0 && !answered;
+    if (ran) {
       WriteStartEvent();
       ResolveChosenExclusions();
       while (head) {
@@ -94,6 +98,7 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
         plat::HeapRelease(item);
       }
       LastActionItem = nullptr;
+      ItemSeparator = L'\\';
     }
     // After "/?" the items made before it are never run, only returned.
     FreeActionList(head);
@@ -101,6 +106,6 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
   }
 
   plat::SocketsStop();
-  CloseRun(status, ran);
+  CloseRun(status, ran, answered);
   return status;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -222,6 +223,16 @@ uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path);
 // the root of a drive, that a volume walk must never enter on this platform
 // besides the portable ones. Ends with a null pointer.
 const wchar_t* const* PlatformRootExclusions();
+
+// True where the command line also follows the system's own conventions
+// (POSIX): paths in the system's form, --help, -h and --version.
+bool PosixCommandLine();
+// True when `path` is written in the system's own form rather than the
+// Windows form: on POSIX a path that holds a '/' and begins with neither a
+// drive prefix ("C:") nor a backslash. Such a path is taken as it is (a
+// backslash in it is part of a name) and its parts are joined with '/'.
+// Never true on Windows.
+bool IsNativeFormPath(std::wstring_view path);
 
 // Compares at most `count` characters of two strings, letter case ignored.
 // 0 when equal.

@@ -7,13 +7,13 @@
 void CleanDirectory(const wchar_t* directory) {
   const std::wstring parent = directory;
   plat::DirEntry entry;
-  plat::Listing* listing = plat::ListFirst(parent + L"\\*", entry);
+  std::wstring child = EntryStem(parent);
+  plat::Listing* listing = plat::ListFirst(child + L'*', entry);
   if (!listing) {
     ReportError(plat::LastErrorCode(), directory);
     return;
   }
   ProgressFolder(parent);
-  std::wstring child = parent + L'\\';
   const size_t stem = child.size();
   do {
     const wchar_t* name = entry.name;

@@ -49,7 +49,7 @@ uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstrin
   do {
     if (IsDotEntry(entry.name)) continue;
     path.resize(length);
-    path += L'\\';
+    path += ItemSeparator;
     path.append(entry.name, entry.nameLength);
     code = visit(listing, entry);
   } while (code == 0 && plat::ListNext(listing, entry));

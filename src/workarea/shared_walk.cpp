@@ -566,7 +566,7 @@ uint8_t SharedWalk::Open(const Folder* parent, const wchar_t* name, size_t lengt
   // Below a folder whose path is longer than any exclusion, none can match.
   if (parent->pathKnown && parent->path.size() + length + 1 < reach_) {
     folder->pathKnown = true;
-    folder->path.assign(parent->path).append(name, length) += L'\\';
+    folder->path.assign(parent->path).append(name, length) += ItemSeparator;
   }
   Record(folder, &folder->first, first, true);
   if (folder->first.count == 0 && !folder->first.next) {
@@ -786,7 +786,7 @@ void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, st
       break;
     case Empty:
       // All the walk does in an empty folder is count it.
-      if (path.back() != L'\\') path += L'\\';
+      AppendSeparator(path);
       ProgressFolder(path);
       break;
     default:
@@ -834,14 +834,14 @@ void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name,
   if (state == Listed) {
     Enter(sub, path);
   } else if (state == Empty) {
-    if (path.back() != L'\\') path += L'\\';
+    AppendSeparator(path);
     ProgressFolder(path);
   }
 }
 
 void SharedWalk::Enter(Folder* folder, std::wstring& path) {
   const size_t length = path.size();
-  if (path.back() != L'\\') path += L'\\';
+  AppendSeparator(path);
   WalkFolder(folder, nullptr, length, path);
   Release(folder);
 }

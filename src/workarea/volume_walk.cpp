@@ -43,6 +43,7 @@ IdentityKey KeyOf(const plat::FileIdentity& identity) { return {identity.volume,
 
 // E, E: and E:\ all become E:\; any other path gains a final separator.
 std::wstring NormalisedPath(const std::wstring& path) {
+  if (ItemSeparator == L'/') return EntryStem(path);
   std::wstring normalised = path;
   if (normalised.size() == 1) normalised += L':';
   if (normalised.back() != L'\\') normalised += L'\\';
@@ -93,7 +94,7 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     if (plat::Listing* sub = plat::ListChild(listing, entry, path, first)) {
       if (!plat::OnPseudoFileSystem(sub) && !plat::EntersRemoteVolume(sub)) {
         const size_t childLength = path.size();
-        if (path.back() != L'\\') path += L'\\';
+        AppendSeparator(path);
         WalkListing(sub, first, nullptr, childLength, path);
       }
       plat::ListClose(sub);
@@ -137,7 +138,9 @@ EntryKind ClassifyEntry(plat::Listing* listing, const plat::DirEntry& entry, con
   return EntryKind::Plain;
 }
 
-bool IsExcluded(const std::wstring& child) {
+namespace {
+
+bool IsExcludedWindowsForm(const std::wstring& child) {
   for (const ExcludedFolder& folder : ExcludedFolderTable) {
     if (folder.kind == ExcludeEnd) break;
     if (folder.kind == ExcludeKnownFolder) {
@@ -151,6 +154,19 @@ bool IsExcluded(const std::wstring& child) {
   for (const wchar_t* const* suffix = plat::PlatformRootExclusions(); *suffix; ++suffix)
     if (MatchesRootSuffix(child, *suffix, std::wcslen(*suffix))) return true;
   return false;
+}
+
+}  // namespace
+
+bool IsExcluded(const std::wstring& child) {
+  if (ItemSeparator != L'/') return IsExcludedWindowsForm(child);
+  // A native path names from the root "/" what the exclusions name from a
+  // drive: "/proc" is matched as "C:\proc". Only paths short enough to be
+  // one of them are converted.
+  if (child.empty() || child[0] != L'/' || child.size() + 2 > ExclusionReach()) return false;
+  std::wstring windowsForm = L"C:" + child;
+  std::replace(windowsForm.begin(), windowsForm.end(), L'/', L'\\');
+  return IsExcludedWindowsForm(windowsForm);
 }
 
 size_t ExclusionReach() {

@@ -55,7 +55,10 @@ USAGE = [
     '/MT:n         Walks /v volumes with n threads, 1 to 64 (default: cores, max 8).',
     '/MINAGE:n     Keeps what changed in the last n days or since date n (YYYYMMDD).',
     '/EVENTLOG     Records removals, failures and the run\'s end in the event log.',
+    '/VERSION      Prints the program\'s version and the commit it was built from.',
 ]
+VERSION = 'sweepdirs 0.* (commit *)'
+LONGER = '/'.join('%03d' % i + 'd' * 197 for i in range(22))  # longer than a path the system takes in one call
 BAD, NODIR, NOVOL, ONLY, NOXD, THREADS = 0xC0020001, 0xC0020011, 0xC0020010, 0xC002001B, 0xC002001E, 0xC002002D
 MINAGE = 0xC002002F
 NONE = 'No files were deleted.'
@@ -137,6 +140,27 @@ CASES = [
     C('invalid-verbose', '/verbose /x', E('Invalid parameter detected: /x'), BAD),
     C('no-directory', '/d', E('No directory specified.'), NODIR),
     C('no-volume', '/v /list', E('No volume specified.'), NOVOL),
+    # --help, -h and --version on POSIX, /VERSION on both; any other '-' argument stays refused.
+    *[C('posix' + a, a, USAGE, 0, only='posix') for a in ('--help', '-h')],
+    C('posix--version', '/list --version', [VERSION], only='posix'),
+    C('version-asked', '/json /Version /x', [VERSION]),
+    C('dash-refused', '-x', E('Invalid parameter detected: -x'), BAD, wine=dict(args=['--help'],
+      out=E('Invalid parameter detected: --help'))),
+    # POSIX paths after /d, /v and /XD: walked, printed and reported with '/'; options and mistyped options win.
+    C('native-absolute', '/verbose /d {N}/w', [verdict('{N}/w/_TD{dead}', GONE), 'REMOVED: {N}/w/_TD{dead}'],
+      tree='w/_TD{dead}/a/b', gone='w/_TD{dead}', only='posix'),
+    C('native-relative-final-slash', '/list /verbose /d w/ ./w// /v w/', only='posix', tree='w/_TD{dead}/',
+      out=[verdict('w/_TD{dead}', GONE), verdict('./w/_TD{dead}', GONE), verdict('w/_TD{dead}', GONE), NONE]),
+    C('native-beside-options', '/v {N}/w /list /XD ./w/skip/ /verbose', [verdict('{N}/w/a/_TD{dead}', GONE), NONE],
+      tree='w/a/_TD{dead}/ w/skip/_TD{dead}/', only='posix'),
+    C('native-json', '/json /d {N}/w/', out=None, gone='w/_TD{dead}', tree='w/_TD{dead}/f', only='posix', json=[
+        dict(event='start'), dict(event='item', path='{N}/w/_TD{dead}', action='removed', entries=2, bytes=5),
+        dict(event='summary', status=0)]),
+    C('native-missing-is-not-found', '/d {N}/nope /v /nope-{dead}/x', E('{N}/nope : {NOTFOUND}') +
+      E('/nope-{dead}/x : {NOTFOUND}'), 'NOTFOUND', only='posix'),
+    C('mistyped-option-after-a-place', r'/d {T}\w /bogus', E('Invalid parameter detected: /bogus'), BAD),
+    C('native-longer-than-one-call', ['/list', '/d', '{N}/l/' + LONGER, '/XD', '{N}/l/' + LONGER],
+      ['FOUND: {N}/l/' + LONGER + '/_TD{dead}   ', NONE], tree=['l/' + LONGER + '/_TD{dead}/'], only='posix'),
     C('only-list', '/list', E('Program cannot run with just the /list or /verbose option.'), ONLY),
     C('only-verbose', '/verbose', E('Program cannot run with just the /list or /verbose option.'), ONLY),
     *[C('argument-arrives-whole-%d' % i, [a], E('Invalid parameter detected: ' + a), BAD) for i, a in enumerate(ARGS)],
@@ -271,6 +295,13 @@ CASES = [
       tree='{C}/walked/_TD{dead}/ {C}/{WIN}/_TD{dead}/ {C}/{WIN}x/_TD{dead}/ {C}/$Recycle.Bin/_TD{dead}/ '
            '{C}/data/$RECYCLE.BIN/_TD{dead}/',
       posix=dict(prelude=CHROOT, extra=['root/proc/', 'root/sys/', 'root/dev/', 'out/_TD{dead}/'])),
+    # The same from "/", and a root folder named like an option: in Windows form a folder, alone the option.
+    C('native-whole-drive-exclusions', r'/v / /d \list /list', sort=True, only='posix',
+      out=['FOUND: /walked/_TD{dead}   ', 'FOUND: /var/lib/kelx/_TD{dead}   ', 'FOUND: /list/_TD{dead}   ',
+           r'FOUND: \list\_TD{dead}   ', 'FOUND: /data/$RECYCLE.BIN/_TD{dead}   ', NONE],
+      tree='{C}/walked/_TD{dead}/ {C}/{WIN}/_TD{dead}/ {C}/{WIN}x/_TD{dead}/ {C}/$Recycle.Bin/_TD{dead}/ '
+           '{C}/data/$RECYCLE.BIN/_TD{dead}/ {C}/list/_TD{dead}/',
+      prelude=CHROOT, extra=['root/proc/', 'root/sys/', 'root/dev/', 'out/_TD{dead}/']),
     # /XD: folders the walks never enter, matched by identity wherever /XD stands.
     C('xd-by-path-and-through-links-met', r'/list /v {T}\t /XD {T}\t\data', [r'FOUND: {T}\t\a\_TD{dead}   ', NONE],
       tree='t/a/_TD{dead}/ t/data/_TD{dead}/ t/in->t/data'),
@@ -289,7 +320,7 @@ CASES = [
       r'REMOVED: {T}\w\*\_TD{dead}'] * 12, tree=['w/%d/_TD{dead}/f%d' % (i, j) for i in range(12) for j in range(100)]),
     # A worker short of descriptors while it measures an area: the walk takes the removal back and makes it.
     C('mt-short-while-measuring', r'/summary /v {T}\w', ['Removed 1 work area and 0 log files: 3 files and folders, '
-      '0.0 B.', 'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 0.'], only='posix',
+      '0 B.', 'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 0.'], only='posix',
       short='short', tree='w/_TD{dead}/short/in/', gone='w/_TD{dead}'),
     C('mt-short-while-removing', r'/v {T}\w', [], only='posix', short='short', tree='w/_TD{dead}/short/in/',
       gone='w/_TD{dead}'),
@@ -308,7 +339,7 @@ CASES = [
       kept='w/_TD{dead}/s/f'),
     C('minage-date-and-summary', r'/summary /list /MINAGE:20200615 /d {T}\w', kept='w/_TD{dead} w/#TD{dead}',
       tree='w/_TD{dead}/f w/#TD{dead}/f w/_TD{dead}/@20200514 w/#TD{dead}/@20200615',
-      out=[r'FOUND: {T}\w\_TD{dead}   ', NONE, 'Would remove 1 work area and 0 log files: 2 files and folders, 5.0 B.',
+      out=[r'FOUND: {T}\w\_TD{dead}   ', NONE, 'Would remove 1 work area and 0 log files: 2 files and folders, 5 B.',
            'Kept 0 (owner running), 0 (another computer), 0 (owner unknown), 1 (young). Failed 0.']),
     C('minage-json', r'/json /MINAGE:3 /d {T}\w', out=None, gone='w/_TD{dead}', kept='w/#TD{dead}/f',
       tree='w/_TD{dead}/f w/#TD{dead}/f w/_TD{live}/ w/@10 w/#TD{dead}/f@0', sort_events=True, json=[
@@ -363,7 +394,7 @@ CASES = [
       tree=['w/_TD{dead}/f%d' % i for i in range(300)] + ['w/_TD{live}/', 'w/_TD{dead}_ELSE_/', '{U}/app.{hdead}.x.log']),
     C('summary-removed-and-failed', r'/summary /d {T}\w', sort=True, tree='w/_TD{dead}/a w/#TD{dead}x/ w/_TD{dead}_{host}_/s/x!',
       out=E(r'{T}\w\_TD{dead}_{host}_\s\x : {LOCKED}') + [
-          'Removed 2 work areas and 0 log files: 3 files and folders, 5.0 B.',
+          'Removed 2 work areas and 0 log files: 3 files and folders, 5 B.',
           'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 1.'],
       gone='w/_TD{dead} w/#TD{dead}x', kept='w/_TD{dead}_{host}_/s/x'),
     C('summary-not-after-a-refusal', '/summary /x', E('Invalid parameter detected: /x'), BAD),
@@ -404,28 +435,28 @@ CASES = [
           dict(PRIORITY=3, MESSAGE_ID='acff27a2638444cd923bb876cc3d369b', MESSAGE=r'ERROR: {T}\nope : {NOTFOUND}'),
           dict(PRIORITY=3, MESSAGE_ID='a810c53737194c4c8edac0f7709ae93f', SWEEPDIRS_STATUS='{#NOTFOUND}',
                MESSAGE='Run ended with status {#NOTFOUND} (exit code 3).\nRemoved 1 work area and 0 log files: 2 '
-                       'files and folders, 5.0 B.\nKept 0 (owner running), 0 (another computer), 0 (owner '
+                       'files and folders, 5 B.\nKept 0 (owner running), 0 (another computer), 0 (owner '
                        'unknown). Failed 1.')]), wine=dict(events=[
           r'4 40020035 {T}\w\_TD{dead}|{dead}|2|5',
           r'1 c0020036 {T}\f\_TD{dead}|{dead}|ERROR: {T}\f\_TD{dead}\s\x : {LOCKED}|{#LOCKED}|{T}\f\_TD{dead}\s\x|'
           r'{LOCKED}|3|5', r'1 c0020037 ERROR: {T}\nope : {NOTFOUND}|{#NOTFOUND}|{T}\nope|{NOTFOUND}',
-          '1 c0020039 {#NOTFOUND}|{#NOTFOUND}|Removed 1 work area and 0 log files: 2 files and folders, 5.0 B.\r\n'
+          '1 c0020039 {#NOTFOUND}|{#NOTFOUND}|Removed 1 work area and 0 log files: 2 files and folders, 5 B.\r\n'
           'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 1.\r\n|1|0|2|5|0|0|0|1'])),
     C('eventlog-to-syslog-where-no-journal', r'/eventlog /d {T}\w', tree='w/_TD{dead}/', gone='w/_TD{dead}',
       only='posix', log='syslog', events=[
           dict(PRIORITY=6, MESSAGE=r'REMOVED: {T}\w\_TD{dead} (owner process {dead}, files and folders: 1, bytes: 0)'),
           dict(PRIORITY=6, MESSAGE='Run ended with status 0 (exit code 0).\nRemoved 1 work area and 0 log files: 1 '
-                                   'file or folder, 0.0 B.\nKept 0 (owner running), 0 (another computer), 0 (owner '
+                                   'file or folder, 0 B.\nKept 0 (owner running), 0 (another computer), 0 (owner '
                                    'unknown). Failed 0.')]),
     C('eventlog-nowhere-told-once', r'/eventlog /d {T}\w {T}\nope', E(r'{T}\nope : {NOTFOUND}'), tree='w/_TD{dead}/',
       gone='w/_TD{dead}', only='posix', log='none', events=[],
       stderr='Events cannot be written to the event log: {NOTFOUND}\n'),
     C('progress-on-a-terminal-only', r'/list /v {T}\w', [r'FOUND: {T}\w\b\_TD{dead}   ', NONE],
-      tree='w/a/ w/b/_TD{dead}/', pty='Walked 1 folders, found 0 stale, freed 0.0 B  '),
+      tree='w/a/ w/b/_TD{dead}/', pty='Folders walked: 1; stale found: 0; would free 0 B  '),
     # A clock that moves 250 ms a look: a row for every folder, each counted once, empty or not.
     C('progress-a-row-a-folder', r'/list /v {T}\w', [NONE], only='posix', clock='250', tree='w/a/b/c/',
-      pty='\rWalked 1 folders, found 0 stale, freed 0.0 B  *\\w\\\rWalked 2 * *\\a\\\rWalked 3 * *\\b\\\r'
-          'Walked 4 folders, found 0 stale, freed 0.0 B  *\\w\\a\\b\\c\\\r     '),
+      pty='\rFolders walked: 1; stale found: 0; would free 0 B  *\\w\\\rFolders walked: 2* *\\a\\\rFolders walked: 3* *\\b\\\r'
+          'Folders walked: 4; stale found: 0; would free 0 B  *\\w\\a\\b\\c\\\r     '),
     C('names-as-they-are-in-a-file', out=planted(RAW), **PLANT),
     C('names-escaped-on-a-terminal', out=planted(SHOWN), tty=True, **PLANT),
 ]
@@ -474,7 +505,7 @@ class Posix:
         user, tree = (base + '/root' + LOGS_PATH, windows_form(self.home + LOGS_PATH)), base + '/t'
         other = '/home/other' + LOGS_PATH
         self.places = dict(U=user, S=user, O=(base + other, windows_form(other)),
-                           T=(tree, windows_form(tree)), t=(tree, windows_form(tree, 'c:')), C=('root', 'C:'),
+                           T=(tree, windows_form(tree)), t=(tree, windows_form(tree, 'c:')), C=('root', 'C:'), N=(tree, tree),
                            WIN=('var/lib/kel', r'var\lib\kel'))
         shutil.copy(os.path.realpath(sys.executable), base + '/KEL.EXE')
         self.kel = subprocess.Popen([base + '/KEL.EXE', '-c', KEL], stdin=DEVNULL, stdout=subprocess.PIPE)

@@ -164,6 +164,8 @@ uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path) {
 }
 static const wchar_t* const kNoExclusions[] = {nullptr};
 const wchar_t* const* PlatformRootExclusions() { return kNoExclusions; }
+bool PosixCommandLine() { return false; }
+bool IsNativeFormPath(std::wstring_view) { return false; }
 int CompareNoCase(const wchar_t* a, const wchar_t* b, size_t count) { return wcsncasecmp(a, b, count); }
 bool ComputerName(wchar_t* buffer, uint32_t capacity, uint32_t& length) {
   return !Enter(Call::ComputerName) && capacity > 4 && std::wmemcpy(buffer, L"pc01", length = 4);

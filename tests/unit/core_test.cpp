@@ -58,7 +58,7 @@ TEST(Core, FaultsAndTheirOutcomes) {
   const auto vanish = [](const std::wstring& path) { return [path] { fake::Remove(path); }; };
   const std::vector<std::wstring> fourItems = {L"/d", L"C:\\Users", L"D:\\b", L"/verbose"};
   const std::wstring zedLogs = L"b.2.x.log d.4.x.log ", allLogs = zedLogs + L"c.3.x.log ";
-  const std::wstring walked = L" folders, found ", stale = L" stale, freed 0.0 B  ";
+  const std::wstring walked = L"; stale found: ", stale = L"; freed 0 B  ";
   const std::wstring p33 = L"C:\\" + std::wstring(30, L'p'), q34 = L"C:\\" + std::wstring(31, L'q');
   const struct {
     std::vector<std::wstring> args;
@@ -154,8 +154,8 @@ TEST(Core, FaultsAndTheirOutcomes) {
       {{L"/d", p33, q34, L"/userlog"}, {.call = C::SocketsStart, .before = [&] {
          fake::state.progress = true;
          for (auto* folder : {&p33, &q34}) fake::Add(*folder + L"\\_TD2", true);
-       }}, {0, L"\rWalked 1" + walked + L"0" + stale + p33 + L"\rWalked 2" + walked + L"1" + stale + L"..." + q34.substr(4) +
-            L"\rWalked 3" + walked + L"2" + stale + L"...s\\zed" + kLogs + L"\r" + std::wstring(79, L' ') + L"\r",
+       }}, {0, L"\rFolders walked: 1" + walked + L"0" + stale + p33 + L"\rFolders walked: 2" + walked + L"1" + stale + L"..." + q34.substr(4) +
+            L"\rFolders walked: 3" + walked + L"2" + stale + L"...s\\zed" + kLogs + L"\r" + std::wstring(79, L' ') + L"\r",
             L"_TD2 _TD2 b.2.x.log d.4.x.log "}},
       // JSON: the surrogate range's first and last units are no characters, their neighbours are.
       {{L"/json", L"/\xD7FF\xD800\xDFFF\xE000"}, {},
@@ -200,26 +200,26 @@ TEST(Core, EventLog) {
        {L"I REMOVED: C:\\w\\_TD2 (owner process 2, files and folders: 1, bytes: 0) [stale]",
         L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0) [stale]",
         L"I Run ended with status 0 (exit code 0).\nRemoved 2 work areas and 0 log files: 2 files and folders, "
-        L"0.0 B.\n" + kept + L"0."}},
+        L"0 B.\n" + kept + L"0."}},
       {{L"/eventlog", L"/d", L"C:\\w", L"/v", L"D:\\none"},
        {.call = C::AttributesAt, .path = L"C:\\w\\_TD2", .before = [] { fake::Remove(L"C:\\w\\_TD2"); }},
        {L"E NOT REMOVED: C:\\w\\_TD2 (owner process 2): ERROR: C:\\w\\_TD2 : System text 2. [stale]",
         L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0) [stale]",
         L"E ERROR: D:\\none : System text 2.",
         L"E Run ended with status 2 (exit code 2).\nRemoved 1 work area and 0 log files: 1 file or folder, "
-        L"0.0 B.\n" + kept + L"1."}},
+        L"0 B.\n" + kept + L"1."}},
       {{L"/list", L"/eventlog", L"/d", L"C:\\w", L"D:\\none"}, {},
        {L"I Run ended with status 0 (exit code 0).\nWould remove 2 work areas and 0 log files: 2 files and folders, "
-        L"0.0 B.\n" + kept + L"0."}},
+        L"0 B.\n" + kept + L"0."}},
       // A kept item's error, with the item's fields.
       {{L"/eventlog", L"/d", L"C:\\w"}, {.call = C::SnapshotFirst, .nth = 2, .code = 5},
        {L"E ERROR: System text 5. [owner_unknown]",
         L"I REMOVED: C:\\w\\_TD3 (owner process 3, files and folders: 1, bytes: 0) [stale]",
-        L"I Run ended with status 0 (exit code 0).\nRemoved 1 work area and 0 log files: 1 file or folder, 0.0 B.\n"
+        L"I Run ended with status 0 (exit code 0).\nRemoved 1 work area and 0 log files: 1 file or folder, 0 B.\n"
         L"Kept 1 (owner running), 0 (another computer), 1 (owner unknown). Failed 0."}},
       {{L"/eventlog", L"/d", L"C:\\w", L"/x"}, {},
        {L"E ERROR: Invalid parameter detected: /x", L"E Run ended with status 3221356545 (exit code 3221356545).\n"
-        L"Removed 0 work areas and 0 log files: 0 files and folders, 0.0 B.\n" + kept.substr(0, 5) + L"0" +
+        L"Removed 0 work areas and 0 log files: 0 files and folders, 0 B.\n" + kept.substr(0, 5) + L"0" +
         kept.substr(6) + L"0."}},
       {{L"/eventlog", L"/d", L"C:\\w", L"/x"}, {.call = C::EventLogWrite, .code = 5, .fromThenOn = true}, {},
        L"Events cannot be written to the event log: System text 5.\n"},

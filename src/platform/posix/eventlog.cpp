@@ -22,7 +22,7 @@ namespace plat {
 namespace {
 
 // One fixed MESSAGE_ID for each kind of event, in EventKind's order, so that
-// `journalctl MESSAGE_ID=...` finds them; listed in the README.
+// `journalctl MESSAGE_ID=...` finds them; listed in docs/events.md.
 const char* const kMessageIds[] = {
     "1ee0afcc2f904d5f9b767e1a87df427f",  // an item removed
     "ee39d4b94d6241ab8578c4bf64106318",  // an item that could not be removed

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -360,11 +361,58 @@ bool Fail(int code) {
   return false;
 }
 
+// Where a path of any length is opened: the directory that holds its last
+// part and, in `last`, that part. A path the system takes in one call is
+// left whole, at the current directory (AT_FDCWD); a longer one, given on
+// the command line, is reached piece by piece (each under PATH_MAX, cut at
+// a '/'), links followed as one call would follow them. The caller closes
+// a descriptor other than AT_FDCWD; -1 on failure (errno).
+int PathEnd(const std::string& path, std::string& last) {
+  if (path.size() < PATH_MAX) {
+    last = path;
+    return AT_FDCWD;
+  }
+  int fd = AT_FDCWD;
+  size_t start = 0;
+  if (path[0] == '/') {
+    fd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    start = 1;
+  }
+  while (path.size() - start >= PATH_MAX) {
+    const size_t cut = path.rfind('/', start + PATH_MAX - 1);
+    int next = fd, code = ENAMETOOLONG;
+    if (cut != std::string::npos && cut >= start) {
+      next = cut == start ? fd : openat(fd, path.substr(start, cut - start).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      code = errno;
+    } else {
+      next = -1;  // one name longer than any the system takes
+    }
+    if (next != fd && fd != AT_FDCWD) close(fd);
+    if (next < 0) {
+      errno = code;
+      return -1;
+    }
+    fd = next;
+    start = cut + 1;
+  }
+  last = start < path.size() ? path.substr(start) : ".";
+  return fd;
+}
+
+void ClosePathEnd(int fd) {
+  if (fd != AT_FDCWD) close(fd);
+}
+
 }  // namespace
 
 Listing* ListFirst(const std::wstring& pattern, DirEntry& entry) {
-  const int fd =
-      openat(AT_FDCWD, posix::NativeListingFolder(pattern).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::string last;
+  const int at = PathEnd(posix::NativeListingFolder(pattern), last);
+  const int fd = at == -1 ? -1 : openat(at, last.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int code = errno;
+  if (at != -1) ClosePathEnd(at);
+  errno = code;
   if (fd < 0) {
     posix::RecordError(errno);
     return nullptr;
@@ -382,13 +430,17 @@ void ListClose(Listing* listing) {
 }
 
 uint32_t FileAttributes(const std::wstring& path) {
-  const std::string native = posix::NativePath(path);
+  std::string last;
+  const int at = PathEnd(posix::NativePath(path), last);
   struct stat st;
-  if (lstat(native.c_str(), &st) != 0) {
+  if (at == -1 || fstatat(at, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     posix::RecordError(errno);
+    if (at != -1) ClosePathEnd(at);
     return kInvalidAttributes;
   }
-  return AttributesOf(st, AT_FDCWD, native.c_str());
+  const uint32_t attributes = AttributesOf(st, at, last.c_str());
+  ClosePathEnd(at);
+  return attributes;
 }
 
 bool ListingIdentity(Listing* listing, FileIdentity& identity) {
@@ -413,8 +465,13 @@ bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring&, 
 }
 
 bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
+  std::string last;
+  const int at = PathEnd(posix::NativePath(path), last);
   struct stat st;
-  if (stat(posix::NativePath(path).c_str(), &st) != 0) return Fail(errno);
+  const bool found = at != -1 && fstatat(at, last.c_str(), &st, 0) == 0;
+  const int code = errno;
+  if (at != -1) ClosePathEnd(at);
+  if (!found) return Fail(code);
   if (!S_ISDIR(st.st_mode)) return Fail(ENOTDIR);
   return IdentityOf(st, identity);
 }

@@ -204,6 +204,9 @@ void FlushText() { posix::FlushOutput(); }
 
 // The exit status keeps 8 bits: 0 success, 1 usage printed, 2 command line
 // refused (a catalogue id), 3 an action failed (a system code).
+bool PosixCommandLine() { return true; }
+bool IsNativeFormPath(std::wstring_view path) { return posix::InSystemForm(path); }
+
 uint32_t ExitCodeFor(uint32_t runStatus) {
   if (runStatus == 0 || runStatus == 1) return runStatus;
   return runStatus > 0xC0020000u ? 2 : 3;

@@ -122,6 +122,7 @@ std::string Utf8FromWide(std::wstring_view text) {
 }
 
 std::string NativePath(std::wstring_view path) {
+  if (InSystemForm(path)) return Utf8FromWide(path);
   std::string out;
   out.reserve(path.size() + 1);
   if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == L':') {
@@ -130,6 +131,11 @@ std::string NativePath(std::wstring_view path) {
   }
   AppendMapped(path, out);
   return out;
+}
+
+bool InSystemForm(std::wstring_view path) {
+  if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == L':') return false;
+  return !path.empty() && path[0] != L'\\' && path.find(L'/') != std::wstring_view::npos;
 }
 
 std::string NativeListingFolder(std::wstring_view pattern) {

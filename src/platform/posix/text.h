@@ -27,10 +27,13 @@ std::string Utf8FromWide(std::wstring_view text);
 
 // ---- Windows-form paths ----
 
+// True when `path` is already in the system's form (plat::IsNativeFormPath):
+// it holds a '/' and begins with neither a drive prefix nor a backslash.
+bool InSystemForm(std::wstring_view path);
 // The system-call path for a Windows-form `path`: backslashes become
 // slashes, a drive prefix "X:" names the root ("C:" -> "/", "C:foo" ->
 // "/foo"), a leading separator starts at the root, anything else stays
-// relative to the current directory.
+// relative to the current directory. A path InSystemForm is taken as it is.
 std::string NativePath(std::wstring_view path);
 // The folder a listing pattern ("folder\*") names: the pattern without its
 // final '*', mapped as NativePath does; "." when nothing is left.

@@ -176,6 +176,9 @@ uint32_t KnownFolderPath(KnownFolder folder, std::wstring& path) {
   return SUCCEEDED(result) ? 0 : static_cast<uint32_t>(result);
 }
 
+bool PosixCommandLine() { return false; }
+bool IsNativeFormPath(std::wstring_view) { return false; }
+
 const wchar_t* const* PlatformRootExclusions() {
   static const wchar_t* const kNone[] = {nullptr};
   return kNone;
