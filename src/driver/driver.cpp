@@ -3,6 +3,7 @@
 
 #include "common/catalog.h"
 #include "common/run_report.h"
+#include "common/run_state.h"
 #include "driver/command_line.h"
 #include "logs/logs.h"
 #include "platform/platform.h"
@@ -40,6 +41,7 @@ bool Asks(int argc, wchar_t** argv, const wchar_t* option) {
 }
 
 void CloseRun(uint32_t status, bool ran = false) {
+  if (status == MSG_INTERRUPTED) ReportError(status, nullptr);
   if (DeleteEnabled == 0 && status == 0) ReportMessage(MSG_NOTHING_DELETED, nullptr, nullptr, false);
   const bool verbose = RunFlags & VerboseFlag;
   const bool timed = verbose && FormatTimeText() == 0;
@@ -86,7 +88,8 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
     if (status == 0) {
       WriteStartEvent();
       ResolveChosenExclusions();
-      while (head) {
+      // After a stop no further item is begun.
+      while (head && !StopRequested()) {
         ActionItem* item = head;
         uint32_t outcome = 0;
         if (RunItem(*item, outcome)) status = outcome;
@@ -94,6 +97,7 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
         plat::HeapRelease(item);
       }
       LastActionItem = nullptr;
+      if (StopRequested()) status = MSG_INTERRUPTED;
     }
     // After "/?" the items made before it are never run, only returned.
     FreeActionList(head);

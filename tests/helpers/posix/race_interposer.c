@@ -13,11 +13,14 @@
  *     begins with <prefix> fails with EIO (its identity cannot be had)
  *   SWEEPDIRS_TEST_SHORT=<prefix>           on the worker threads an open of a
  *     name beginning with <prefix> fails with EMFILE
- *   SWEEPDIRS_TEST_CLOCK=<ms>               the monotonic clock moves <ms> a call */
+ *   SWEEPDIRS_TEST_CLOCK=<ms>               the monotonic clock moves <ms> a call
+ *   SWEEPDIRS_TEST_STOP=<name>:<signal>     the thread that is about to unlink
+ *     an entry <name> gets <signal> */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -113,6 +116,10 @@ int clock_gettime(clockid_t clock, struct timespec* now) {
 
 int unlinkat(int dirfd, const char* path, int flags) {
   REAL(unlinkat);
+  const char* stop = getenv("SWEEPDIRS_TEST_STOP");
+  char name[256];
+  int number = 0;
+  if (stop && sscanf(stop, "%255[^:]:%d", name, &number) == 2 && strcmp(path, name) == 0) raise(number);
   MaybeSwap("unlinkat", dirfd, path);
   return real(dirfd, path, flags);
 }
