@@ -420,7 +420,8 @@ CASES = [
                SWEEPDIRS_ENTRIES=2, SWEEPDIRS_BYTES=5),
           dict(PRIORITY=3, MESSAGE_ID='ee39d4b94d6241ab8578c4bf64106318', SWEEPDIRS_CODE='{#LOCKED}',
                MESSAGE=r'NOT REMOVED: {T}\f\_TD{dead} (owner process {dead}): ERROR: {T}\f\_TD{dead}\s\x : {LOCKED}'),
-          dict(PRIORITY=3, MESSAGE_ID='acff27a2638444cd923bb876cc3d369b', MESSAGE=r'ERROR: {T}\nope : {NOTFOUND}'),
+          dict(PRIORITY=3, MESSAGE_ID='acff27a2638444cd923bb876cc3d369b', MESSAGE=r'ERROR: {T}\nope : {NOTFOUND}',
+               SWEEPDIRS_PATH=r'{T}\nope'),
           dict(PRIORITY=3, MESSAGE_ID='a810c53737194c4c8edac0f7709ae93f', SWEEPDIRS_STATUS='{#NOTFOUND}',
                MESSAGE='Run ended with status {#NOTFOUND} (exit code 3).\nRemoved 1 work area and 0 log files: 2 '
                        'files and folders, 5.0 B.\nKept 0 (owner running), 0 (another computer), 0 (owner '
