@@ -108,7 +108,8 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
 
 EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
                     std::wstring_view parent) {
-  if (IsStaleWorkAreaAt(listing, name, path, parent)) return DeleteEnabled || ItemOpen() ? EntryPlan::Remove : EntryPlan::Pass;
+  if (IsStaleWorkAreaAt(listing, name, path, parent))
+    return DeleteEnabled || ItemOpen() ? EntryPlan::Remove : EntryPlan::Pass;
   // A placeholder of a folder kept elsewhere, or an offline one: listing
   // it would fetch it. A work-area name above was judged all the same.
   if (attributes & plat::kAttrKeptElsewhere) return EntryPlan::Pass;
