@@ -449,7 +449,7 @@ CASES = [
     C('names-as-they-are-in-a-file', out=planted(RAW), **PLANT),
     C('names-escaped-on-a-terminal', out=planted(SHOWN), tty=True, **PLANT),
     # A stopped or killed run: every area gone has its line; a stop lets the removal under way end, then sums up.
-    C('stop-ends-what-is-under-way', r'/verbose /summary /d {T}\w', None, INTERRUPTED, stops(12), stop='stop:15',
+    C('stop-ends-what-is-under-way', r'/verbose /summary /v {T}\w', None, INTERRUPTED, stops(12), stop='stop:15',
       check=told(True), only='posix'),
     C('ctrl-c-ends-what-is-under-way', r'/verbose /summary /d {T}\w', None, INTERRUPTED, stops(300), ctrlc=True,
       check=told(True, 300), pty='Walked 1 folders, found 0 stale, freed 0.0 B  *', only='wine'),
