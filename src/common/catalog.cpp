@@ -185,16 +185,24 @@ void CaptureOutput(OutputSegment* segment) { Capture = segment; }
 
 void HoldOutput(std::wstring* text) { Held = text; }
 
+void SettleOutput() {
+  if (!Held && !Capture && Pending.empty()) plat::FlushText();
+}
+
 void CompleteOutput(OutputSegment* segment) { segment->complete.store(true, std::memory_order_release); }
 
 bool WriteCompletedOutput() {
+  bool wrote = false;
   while (!Pending.empty() && Pending.front()->complete.load(std::memory_order_acquire)) {
     OutputSegment* segment = Pending.front();
     Pending.pop_front();
     if (!segment->text.empty()) WriteNow(segment->text);
+    wrote = wrote || !segment->text.empty();
     for (const plat::Event& event : segment->events) SendEvent(event);
     delete segment;
   }
+  // What was written is of settled items: out it goes.
+  if (wrote) plat::FlushText();
   return Pending.empty();
 }
 

@@ -58,6 +58,10 @@ void WriteOutput(const std::wstring& text);
 // The lines this thread writes go into `text` from now on, until it is
 // called with null.
 void HoldOutput(std::wstring* text);
+// An item is settled: what this thread wrote goes out now, so that a run
+// killed later still leaves its lines in a file. Lines held for another
+// thread go out, and out now, once that thread writes them.
+void SettleOutput();
 
 // Hands `event` to the system's log through the same path: in order behind
 // lines other threads are still writing, with the lines it follows.

@@ -7,7 +7,10 @@
 #include <rapidjson/writer.h>
 
 #include <atomic>
+#include <cassert>
 #include <cwchar>
+#include <set>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -43,6 +46,8 @@ struct OpenItem {
   std::wstring errorPath;
   std::wstring errorLine;  // as printed, for the event log
   std::wstring judged;  // the lines held while a stale item was judged (/MINAGE)
+  bool identified = false;  // `identity` holds what the item is
+  plat::FileIdentity identity;
 };
 
 namespace {
@@ -59,7 +64,29 @@ struct Tally {
 };
 Tally Counts;
 
+// The identity given for this thread's next item (IdentifyNextItem).
+thread_local bool NextIdentified = false;
+thread_local plat::FileIdentity NextIdentity;
+
+// The items counted so far, by identity. Any thread that ends an item
+// touches it, only while it holds CountedLock (a spin lock: the set is
+// touched briefly, once an item); cleared between runs.
+std::set<std::tuple<uint64_t, uint64_t, uint64_t>> CountedItems;
+std::atomic_flag CountedLock = ATOMIC_FLAG_INIT;
+
+// True the first time the item `identity` is ended.
+bool FirstEnded(const plat::FileIdentity& identity) {
+  while (CountedLock.test_and_set(std::memory_order_acquire)) {
+  }
+  const bool first = CountedItems.insert({identity.volume, identity.file, identity.fileHigh}).second;
+  CountedLock.clear(std::memory_order_release);
+  return first;
+}
+
 void ClearCounts() {
+  // Between runs, when no thread ends an item: nobody holds the lock.
+  assert(!CountedLock.test());
+  CountedItems.clear();
   for (std::atomic<uint64_t>* count : {&Counts.workAreas, &Counts.logs, &Counts.entries, &Counts.bytes,
                                        &Counts.running, &Counts.otherHost, &Counts.ownerUnknown, &Counts.failed,
                                        &Counts.young})
@@ -417,6 +444,13 @@ void DrawProgress(const std::wstring& path) {
 
 bool ItemOpen() { return Current.open; }
 
+bool AccountsItems() { return Accounting(); }
+
+void IdentifyNextItem(const plat::FileIdentity& identity) {
+  NextIdentified = true;
+  NextIdentity = identity;
+}
+
 OpenItem* DetachItem() {
   if (!Current.open) return nullptr;
   auto* item = new OpenItem(std::move(Current));
@@ -442,12 +476,17 @@ void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int
   Current.host.assign(host ? host : L"", host ? hostLength : 0);
   Current.hasError = false;
   Current.judged.clear();
+  Current.identified = NextIdentified;
+  Current.identity = NextIdentity;
+  NextIdentified = false;
 }
 
 void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
   if (!Current.open) return;
   Current.open = false;
-  switch (action) {
+  // Counted once however often it is met; its lines stay as they are.
+  const bool counted = !Current.identified || FirstEnded(Current.identity);
+  if (counted) switch (action) {
     case ActionRemoved:
     case ActionWouldRemove:
       ++(Current.kind == WorkAreaItem ? Counts.workAreas : Counts.logs);
@@ -500,7 +539,11 @@ bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path, 
     Current.errorLine = Trimmed(line);
     return asJson;
   }
-  if (ItemEventsWanted()) WriteEvent(ErrorEvent(code, text, path ? path : L"", Trimmed(line)));
+  if (ItemEventsWanted()) {
+    plat::Event event = ErrorEvent(code, text, path ? path : L"", Trimmed(line));
+    if (path) event.fields.push_back({"SWEEPDIRS_PATH", path});
+    WriteEvent(std::move(event));
+  }
   if (!asJson) return false;
   JsonBuffer buffer;
   JsonWriter json(buffer);

@@ -30,6 +30,11 @@ enum ItemAction : uint32_t { ActionRemoved = 0, ActionWouldRemove = 1, ActionKep
 
 // True while an item is being judged and the run accounts for items.
 bool ItemOpen();
+// True when the run accounts for items (BeginItem opens one).
+bool AccountsItems();
+// What the next item this thread opens is, whichever path leads to it: an
+// item met twice (through a link) is counted once.
+void IdentifyNextItem(const plat::FileIdentity& identity);
 
 // Opens the record of the item `name` in `parent` (named as the trace
 // lines name it), owned by process `ownerId`; `host` is the host text the

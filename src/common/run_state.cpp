@@ -1,6 +1,8 @@
 // The run's switches, the time text and the computer name.
 #include "common/run_state.h"
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 uint32_t RunFlags = 0;
@@ -13,6 +15,13 @@ wchar_t HostName[16] = {};
 wchar_t ItemSeparator = L'\\';
 
 namespace {
+
+// When StopRequested first saw the stop, plus 1 (0: not yet): set once, by
+// whichever thread saw it first (compare-exchange), read by any.
+std::atomic<uint64_t> StopSeenAt{0};
+// A removal under way may go on this long after the stop; less than the
+// five seconds Windows gives a console that is being closed.
+constexpr uint64_t kStopGraceMilliseconds = 3000;
 
 // The code for a failure the platform may not have given a code for.
 uint32_t FailureCode() {
@@ -55,4 +64,16 @@ void FreeTimeText() {
   if (TimeText) plat::HeapRelease(TimeText);
   TimeText = nullptr;
   TimeTextLength = 0;
+}
+
+bool StopRequested() {
+  if (!plat::StopAsked()) return false;
+  uint64_t unseen = 0;
+  StopSeenAt.compare_exchange_strong(unseen, plat::MonotonicMilliseconds() + 1);
+  return true;
+}
+
+bool StopOverdue() {
+  if (!StopRequested()) return false;
+  return plat::MonotonicMilliseconds() + 1 - StopSeenAt.load() >= kStopGraceMilliseconds;
 }

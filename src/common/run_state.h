@@ -48,3 +48,12 @@ void FreeTimeText();
 
 // Upper-cases the letters a to z in place; nothing else changes.
 void UpperCaseAscii(wchar_t* text);
+
+// ---- an orderly stop ----
+// True once a stop was asked for (a signal, a console's close): nothing new
+// is begun from then on, no folder listed and no item handed out; what is
+// under way ends. Any thread may ask.
+bool StopRequested();
+// True once the stop was seen more than a few seconds ago: a removal still
+// under way then gives up, so that a stopped run ends within bounded time.
+bool StopOverdue();

@@ -3,6 +3,7 @@
 
 #include "common/catalog.h"
 #include "common/run_report.h"
+#include "common/run_state.h"
 #include "driver/command_line.h"
 #include "logs/logs.h"
 #include "platform/platform.h"
@@ -44,6 +45,7 @@ bool Asks(int argc, wchar_t** argv, const wchar_t* option) {
 // `answered`: the command line only asked for the usage or the version,
 // which is all the run prints besides the time lines.
 void CloseRun(uint32_t status, bool ran = false, bool answered = false) {
+  if (status == MSG_INTERRUPTED) ReportError(status, nullptr);
   if (DeleteEnabled == 0 && status == 0 && !answered) ReportMessage(MSG_NOTHING_DELETED, nullptr, nullptr, false);
   const bool verbose = RunFlags & VerboseFlag;
   const bool timed = verbose && FormatTimeText() == 0;
@@ -90,7 +92,8 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
     if (ran) {
       WriteStartEvent();
       ResolveChosenExclusions();
-      while (head) {
+      // After a stop no further item is begun.
+      while (head && !StopRequested()) {
         ActionItem* item = head;
         uint32_t outcome = 0;
         if (RunItem(*item, outcome)) status = outcome;
@@ -99,6 +102,7 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
       }
       LastActionItem = nullptr;
       ItemSeparator = L'\\';
+      if (StopRequested()) status = MSG_INTERRUPTED;
     }
     // After "/?" the items made before it are never run, only returned.
     FreeActionList(head);

@@ -20,6 +20,8 @@ bool ParseLogName(const wchar_t* name, size_t length, int32_t& ownerId) {
     if (name[i] == L'.') opening = i;
   if (opening == 0) return false;
   const std::wstring idText(name + opening + 1, name + closing);
+  // An id field where the number reader finds no digit holds no id: no log of KEL's.
+  if (!HoldsId(idText.c_str(), idText.size(), 16)) return false;
   ownerId = ReadProcessId(idText.c_str(), 16);
   return true;
 }
@@ -42,6 +44,7 @@ void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
   const size_t stem = child.size();
   do {
     const wchar_t* name = entry.name;
+    if (StopRequested()) break;
     int32_t ownerId = 0;
     if (IsDotEntry(name) || !ParseLogName(name, entry.nameLength, ownerId)) continue;
     HoldJudgement();
@@ -53,8 +56,11 @@ void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
     else if (RunFlags == ReportFlag)
       ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, true);
     EndJudgement(!alive);
-    if (alive) continue;
-    if (DeleteEnabled == 0 && !ItemOpen()) continue;
+    // A kept log, or one only listed, is settled: nothing more is written of it.
+    if (alive || (DeleteEnabled == 0 && !ItemOpen())) {
+      SettleOutput();
+      continue;
+    }
     child.resize(stem);
     child.append(name, entry.nameLength);
     RemoveStaleEntry(listing, name, child);

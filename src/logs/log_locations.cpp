@@ -1,5 +1,6 @@
 // Finding the LOGS folders: the current user's, every profile's, the system account's.
 #include "common/catalog.h"
+#include "common/run_state.h"
 #include "logs/logs.h"
 #include "workarea/workarea.h"
 
@@ -34,6 +35,7 @@ uint32_t CleanAllUserLogs() {
   std::wstring path = profiles + L'\\';
   const size_t stem = path.size();
   do {
+    if (StopRequested()) break;
     if (IsDotEntry(entry.name) || !(entry.attributes & plat::kAttrDirectory)) continue;
     path.resize(stem);
     path.append(entry.name, entry.nameLength);
@@ -50,7 +52,7 @@ uint32_t CleanAllUserLogs() {
   }
   const size_t profile = system.size();
   system += L"\\AppData\\Roaming\\KEL\\LOGS";
-  if (Exists(system)) CleanLogFolder(system, profile);
+  if (!StopRequested() && Exists(system)) CleanLogFolder(system, profile);
   plat::ListClose(listing);
   return 0;
 }

@@ -206,6 +206,12 @@ bool SnapshotNext(Snapshot* snapshot, uint32_t& processId);
 // The image file name of the current process of the snapshot (empty when
 // unknown). Only asked for the process whose id matters.
 std::wstring SnapshotImageName(Snapshot* snapshot);
+// Further names the current process of the snapshot goes by, where the
+// platform keeps any besides its image name (POSIX: its command name and the
+// base names of its first two arguments, which every user may read): the
+// name at `index`, from 0; false past the last. A name that cannot be read
+// is left out.
+bool SnapshotOtherName(Snapshot* snapshot, size_t index, std::wstring& name);
 // Releases the snapshot.
 void SnapshotClose(Snapshot* snapshot);
 
@@ -288,6 +294,15 @@ void FlushText();
 
 // The exit code the process returns for run status `runStatus`.
 uint32_t ExitCodeFor(uint32_t runStatus);
+
+// ---- an orderly stop ----
+// Called once, before the run: from then on the first stop that the user or
+// the system asks for (POSIX: SIGINT, SIGTERM, SIGHUP; Windows: Ctrl+C,
+// Ctrl+Break, closing the console, logoff, shutdown) only sets what
+// StopAsked() reads, and a second one ends the process at once.
+void CatchStop();
+// True once a stop was asked for. Any thread may ask, at any time.
+bool StopAsked();
 
 // The bytes the platform names `text` with (UTF-8 on POSIX, where a name
 // that is no UTF-8 comes back byte for byte; UTF-16LE on Windows).

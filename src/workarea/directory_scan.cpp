@@ -17,12 +17,13 @@ void CleanDirectory(const wchar_t* directory) {
   const size_t stem = child.size();
   do {
     const wchar_t* name = entry.name;
+    if (StopRequested()) break;
     if (IsDotEntry(name)) continue;
     if (!(entry.attributes & plat::kAttrDirectory)) continue;
-    if (!IsStaleWorkArea(name, directory)) continue;
-    if (DeleteEnabled == 0 && !ItemOpen()) continue;
     child.resize(stem);
     child.append(name, entry.nameLength);
+    if (!IsStaleWorkAreaAt(listing, name, child, directory)) continue;
+    if (DeleteEnabled == 0 && !ItemOpen()) continue;
     RemoveStaleEntry(listing, name, child);
   } while (plat::ListNext(listing, entry));
   plat::ListClose(listing);

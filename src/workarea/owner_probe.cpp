@@ -47,8 +47,11 @@ bool IsOwnerAlive(uint32_t processId) {
   bool found = false;
   do {
     if (id != processId) continue;
+    // Any name it goes by counts: which of them can be read depends on
+    // who asks, and a verdict of "not running" must not.
     std::wstring image = plat::SnapshotImageName(snapshot);
-    if (IsOwnerImage(image)) found = true;
+    found = IsOwnerImage(image);
+    for (size_t i = 0; !found && plat::SnapshotOtherName(snapshot, i, image); ++i) found = IsOwnerImage(image);
   } while (!found && plat::SnapshotNext(snapshot, id));
   // A picture that broke off before its end may have hidden the owner.
   if (!found && plat::LastErrorCode() != plat::kErrorNoMoreProcesses) {

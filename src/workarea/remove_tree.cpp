@@ -23,6 +23,16 @@ bool GivesUp() { return GiveUpOnShortage && plat::IsShortage(plat::LastErrorCode
 constexpr uint32_t kNotEmptyRetries = 5;
 constexpr uint32_t kFirstNotEmptyWait = 25;
 
+// A removal under way when the run was stopped gives up once the stop is
+// overdue, with this code, reported by the folder it gave up in.
+constexpr uint32_t kCutShort = 0xFFFFFFFEu;
+
+// True for a code that says the entry is no longer there: someone else (a
+// second run, KEL itself) removed it first, or only its last handle keeps it.
+bool Gone(uint32_t code) {
+  return code == plat::kErrorFileNotFound || code == plat::kErrorPathNotFound || code == plat::kErrorDeletePending;
+}
+
 uint32_t Failed(const std::wstring& path) {
   if (GivesUp()) return kGaveUp;
   uint32_t code = plat::LastErrorCode();
@@ -30,10 +40,10 @@ uint32_t Failed(const std::wstring& path) {
   return code;
 }
 
-// 0 when the removal call `done`, or found the entry already deleted and
-// only held open by another program; otherwise the reported failure.
+// 0 when the removal call `done`, or found the entry gone already;
+// otherwise the reported failure.
 uint32_t Outcome(bool done, const std::wstring& path) {
-  return done || plat::LastErrorCode() == plat::kErrorDeletePending ? 0 : Failed(path);
+  return done || Gone(plat::LastErrorCode()) ? 0 : Failed(path);
 }
 
 // Calls `visit` for every entry of the directory `listing` lists but "."
@@ -48,6 +58,10 @@ uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstrin
   uint32_t code = 0;
   do {
     if (IsDotEntry(entry.name)) continue;
+    if (StopOverdue()) {
+      code = kCutShort;
+      break;
+    }
     path.resize(length);
     path += ItemSeparator;
     path.append(entry.name, entry.nameLength);
@@ -71,6 +85,10 @@ uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring
   const uint32_t code = VisitEntries(listing, entry, path, [&](plat::Listing* folder, const plat::DirEntry& item) {
     return RemoveEntry(folder, item.name, item.attributes, path);
   });
+  if (code == kCutShort) {
+    ReportError(MSG_REMOVAL_CUT_SHORT, path.c_str());
+    return MSG_REMOVAL_CUT_SHORT;
+  }
   if (code != 0) return code;
   for (uint32_t retry = 0, wait = kFirstNotEmptyWait;; ++retry, wait *= 2) {
     const bool done = plat::RemoveEmptyDirectoryAt(parent, name, path);
@@ -118,7 +136,7 @@ uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes
   if (YoungSince != 0) {
     uint64_t time = listed, size = 0;
     if (time == 0 && !plat::LastWriteTimeAt(parent, name, path, time, file ? &size : nullptr))
-      return Unreadable(plat::LastErrorCode(), path, held);
+      return Gone(plat::LastErrorCode()) ? 0 : Unreadable(plat::LastErrorCode(), path, held);
     if (listed != 0 && file) size = plat::FileSizeAt(parent, name, path);
     held.bytes += size;
     if (time > held.newest) held.newest = time;
@@ -132,7 +150,7 @@ uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes
     if (GivesUp()) return kGaveUp;
     // A mount point's own time counts; what is mounted there is no part of the item.
     const uint32_t code = plat::LastErrorCode();
-    return YoungSince == 0 || code == plat::kErrorOtherFileSystem ? 0 : Unreadable(code, path, held);
+    return YoungSince == 0 || code == plat::kErrorOtherFileSystem || Gone(code) ? 0 : Unreadable(code, path, held);
   }
   uint32_t brokeOff = 0;
   const uint32_t code = VisitEntries(
@@ -175,7 +193,9 @@ uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& pa
 
 thread_local bool GiveUpOnShortage = false;
 
-bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure) {
+namespace {
+
+bool MeasureAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure) {
   // What the entry is, asked once for measuring and removing it.
   const uint32_t attributes = plat::AttributesAt(parent, name, path);
   if (ItemOpen() && !measure.taken) {
@@ -195,6 +215,14 @@ bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& p
   // The trace follows every attempt, a failed one too.
   if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, path.c_str(), nullptr, false);
   EndItem(VerdictStale, code == 0 ? ActionRemoved : ActionFailed, measure.entries, measure.bytes);
+  return true;
+}
+
+}  // namespace
+
+bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure) {
+  if (!MeasureAndRemove(parent, name, path, measure)) return false;
+  SettleOutput();
   return true;
 }
 

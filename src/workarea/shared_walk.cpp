@@ -714,8 +714,12 @@ void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t pa
     frames_.back().piece = piece;
     for (size_t i = 0; i < piece->count; ++i) {
       frames_.back().at = i;
-      if (!alone_ && noMoreAhead_.load(std::memory_order_relaxed)) GoAlone();
+      // Settled items go out one by one; a stop hands out nothing new: the
+      // walk goes on alone, and no further.
+      WriteCompletedOutput();
+      if (!alone_ && (noMoreAhead_.load(std::memory_order_relaxed) || StopRequested())) GoAlone();
       if (alone_ && !handed_.empty()) MakeGivenBack();
+      if (StopRequested()) break;
       Entry& entry = piece->entries[i];
       const wchar_t* name = piece->names.c_str() + entry.nameAt;
       path.resize(stem);

@@ -79,6 +79,7 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
   const size_t stem = path.size();
   do {
     const wchar_t* name = entry.name;
+    if (StopRequested()) break;
     if (IsDotEntry(name) || !(entry.attributes & plat::kAttrDirectory)) continue;
     path.resize(stem);
     path.append(name, entry.nameLength);
@@ -108,7 +109,8 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
 
 EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
                     std::wstring_view parent) {
-  if (IsStaleWorkArea(name, parent)) return DeleteEnabled || ItemOpen() ? EntryPlan::Remove : EntryPlan::Pass;
+  if (IsStaleWorkAreaAt(listing, name, path, parent))
+    return DeleteEnabled || ItemOpen() ? EntryPlan::Remove : EntryPlan::Pass;
   // A placeholder of a folder kept elsewhere, or an offline one: listing
   // it would fetch it. A work-area name above was judged all the same.
   if (attributes & plat::kAttrKeptElsewhere) return EntryPlan::Pass;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <climits>
 #include <cwchar>
+#include <cwctype>
 
 #include "common/catalog.h"
 #include "common/run_report.h"
@@ -11,12 +12,17 @@
 
 namespace {
 
+// KEL never writes a work-area name without its id: a name where the
+// number reader finds no digit is some other folder (`_TDocs`,
+// `KEL_utilities_backup`), and must never read as id 0.
 bool IsFormA(const wchar_t* name, size_t length) {
-  return length >= 4 && (name[0] == L'_' || name[0] == L'#') && name[1] == L'T' && name[2] == L'D';
+  return length >= 4 && (name[0] == L'_' || name[0] == L'#') && name[1] == L'T' && name[2] == L'D' &&
+         HoldsId(name + 3, length - 3, 10);
 }
 
 bool IsFormB(const wchar_t* name, size_t length) {
-  return length >= 9 && std::wcsncmp(name, L"KEL_util", 8) == 0;
+  return length >= 9 && std::wcsncmp(name, L"KEL_util", 8) == 0 && length > 12 &&
+         HoldsId(name + 12, std::min<size_t>(length - 12, 8), 16);
 }
 
 // Compares a host text taken from a name with this computer's name.
@@ -32,6 +38,16 @@ bool HostMatches(std::wstring host) {
 
 bool LooksLikeWorkArea(const wchar_t* name, size_t length) {
   return length >= 4 && (IsFormA(name, length) || IsFormB(name, length));
+}
+
+bool HoldsId(const wchar_t* text, size_t length, int base) {
+  // Where the number reader starts: past blanks and one sign.
+  size_t at = 0;
+  while (at < length && std::iswspace(text[at])) ++at;
+  if (at < length && (text[at] == L'+' || text[at] == L'-')) ++at;
+  if (at == length) return false;
+  const wchar_t c = text[at];
+  return (c >= L'0' && c <= L'9') || (base == 16 && ((c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F')));
 }
 
 int32_t ReadProcessId(const wchar_t* text, int base) {
@@ -84,11 +100,22 @@ int JudgeWorkArea(const wchar_t* name, size_t length, std::wstring_view parentTe
 
 }  // namespace
 
+int IsStaleWorkAreaAt(plat::Listing* listing, const wchar_t* name, const std::wstring& path,
+                      std::wstring_view parentText) {
+  // Where items are counted, one met twice (through a link) counts once.
+  plat::FileIdentity identity;
+  if (AccountsItems() && LooksLikeWorkArea(name, std::wcslen(name)) && plat::IdentityAt(listing, name, path, identity))
+    IdentifyNextItem(identity);
+  return IsStaleWorkArea(name, parentText);
+}
+
 int IsStaleWorkArea(const wchar_t* name, std::wstring_view parentText) {
   const size_t length = std::wcslen(name);
   if (!LooksLikeWorkArea(name, length)) return 0;
   HoldJudgement();
   const int stale = JudgeWorkArea(name, length, parentText);
   EndJudgement(stale != 0);
+  // A kept item, or one only listed, is settled: nothing more is written of it.
+  if (!stale || (DeleteEnabled == 0 && !ItemOpen())) SettleOutput();
   return stale;
 }

@@ -38,7 +38,12 @@ extern thread_local ShortageRelief* WalkRelief;
 // 1 when directory `name`, found in `parent`, is the work area of an ended
 // KEL process of this computer; 0 otherwise. Prints the trace lines.
 int IsStaleWorkArea(const wchar_t* name, std::wstring_view parent);
+// The same for the entry `name` of `listing`, whose full path is `path`.
+int IsStaleWorkAreaAt(plat::Listing* listing, const wchar_t* name, const std::wstring& path, std::wstring_view parent);
 
+// True when the number reader, reading the `length` characters of `text`
+// as wcstol does in `base` (10 or 16), finds a digit.
+bool HoldsId(const wchar_t* text, size_t length, int base);
 // Reads a number as wcstol does in `base`, clamped to 32 signed bits.
 int32_t ReadProcessId(const wchar_t* text, int base);
 

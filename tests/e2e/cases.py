@@ -60,8 +60,9 @@ USAGE = [
 VERSION = 'sweepdirs 0.* (commit *)'
 LONGER = '/'.join('%03d' % i + 'd' * 197 for i in range(22))  # longer than a path the system takes in one call
 BAD, NODIR, NOVOL, ONLY, NOXD, THREADS = 0xC0020001, 0xC0020011, 0xC0020010, 0xC002001B, 0xC002001E, 0xC002002D
-MINAGE = 0xC002002F
+MINAGE, INTERRUPTED = 0xC002002F, 0xC002003B
 NONE = 'No files were deleted.'
+STOPPED = 'ERROR: The run was interrupted: nothing after the lines above was looked at.'
 
 
 def E(text):  # an error line and the empty line after it
@@ -76,9 +77,27 @@ def verdict(path, text):  # a FOUND line completed by its verdict
     return 'FOUND: %s   %s' % (path, text)
 
 
+# n areas, the last of which holds "stop": on POSIX the removal of that entry is where a stop or a kill comes.
+def stops(n):
+    return ['w/_TD{dead}_%d/%s' % (i, f) for i in range(n) for f in (('f', 'g') if i < n - 1 else ('stop',))]
+
+
+def told(stopped, n=12):  # a check: each area gone has its REMOVED line, none kept has; a stop says so, then sums up
+    def check(lines, root, shown):
+        fails = ['told wrongly: ' + a for a in ('_TD%d_%d' % (DEAD, i) for i in range(n))
+                 if os.path.lexists(root + '/w/' + a) == (r'REMOVED: {T}\w\{a}'.format(a=a, **shown) in lines)]
+        if stopped and (lines[-4:-2] != [STOPPED, ''] or not lines[-2].startswith('Removed ')):
+            fails.append('ends %r' % lines[-4:])
+        return fails
+    return check
+
+
 GONE, LIVE, HOST = 'This process is not active.', 'This process is currently active and cannot be deleted.', \
     'Host name does not match.'
 YOUNG = 'This item changed within the minimum age and is kept.'
+NOID = 'w/_TDocs/ w/_TDaily_reports/ w/#TD_notes/ w/_TD-x/ w/KEL_utilities_backup_{host}/ {U}/app.log {U}/a..log ' \
+    '{U}/notes.x.y.log'
+WITHID = 'w/_TD{dead}ocs/ w/#TD{dead}_notes/ w/KEL_util0000{H8}_{host}/ {U}/notes.{hdead}.y.log'
 LOGS = '{U}/app.{hdead}.x.log {U}/app.{hlive}.x.log {U}/notes.txt {U}/app.{hdead}.x.LOG'
 VICTIM = 'victim/precious.txt victim/_TD{dead}/inside.txt victim/app.{hdead}.x.log'
 RACE = VICTIM + ' hold/ w/_TD{dead}/top.txt w/_TD{dead}/sub/file.txt w/_TD{dead}/sub/deeper/file.txt'
@@ -432,7 +451,8 @@ CASES = [
                SWEEPDIRS_ENTRIES=2, SWEEPDIRS_BYTES=5),
           dict(PRIORITY=3, MESSAGE_ID='ee39d4b94d6241ab8578c4bf64106318', SWEEPDIRS_CODE='{#LOCKED}',
                MESSAGE=r'NOT REMOVED: {T}\f\_TD{dead} (owner process {dead}): ERROR: {T}\f\_TD{dead}\s\x : {LOCKED}'),
-          dict(PRIORITY=3, MESSAGE_ID='acff27a2638444cd923bb876cc3d369b', MESSAGE=r'ERROR: {T}\nope : {NOTFOUND}'),
+          dict(PRIORITY=3, MESSAGE_ID='acff27a2638444cd923bb876cc3d369b', MESSAGE=r'ERROR: {T}\nope : {NOTFOUND}',
+               SWEEPDIRS_PATH=r'{T}\nope'),
           dict(PRIORITY=3, MESSAGE_ID='a810c53737194c4c8edac0f7709ae93f', SWEEPDIRS_STATUS='{#NOTFOUND}',
                MESSAGE='Run ended with status {#NOTFOUND} (exit code 3).\nRemoved 1 work area and 0 log files: 2 '
                        'files and folders, 5 B.\nKept 0 (owner running), 0 (another computer), 0 (owner '
@@ -459,6 +479,33 @@ CASES = [
           'Folders walked: 4; stale found: 0; would free 0 B  *\\w\\a\\b\\c\\\r     '),
     C('names-as-they-are-in-a-file', out=planted(RAW), **PLANT),
     C('names-escaped-on-a-terminal', out=planted(SHOWN), tty=True, **PLANT),
+    # A stopped or killed run: every area gone has its line; a stop lets the removal under way end, then sums up.
+    C('stop-ends-what-is-under-way', r'/verbose /summary /v {T}\w', None, INTERRUPTED, stops(12), stop='stop:15',
+      check=told(True), only='posix'),
+    C('ctrl-c-ends-what-is-under-way', r'/verbose /summary /d {T}\w', None, INTERRUPTED, stops(300), ctrlc=True,
+      check=told(True, 300), pty='Walked 1 folders, found 0 stale, freed 0.0 B  *', only='wine'),
+    C('kill-leaves-a-line-for-each-removal', r'/verbose /d {T}\w', None, tree=stops(12), stop='stop:9', check=told(False),
+      only='posix', prelude='"$@"; r=$?; echo "FINISHED AT TIME: (killed)"; [ $r = 137 ]'),
+    C('two-runs-at-once', r'/v {T}\w', None, tree=['w/_TD{dead}_%d/a/b/f%d' % (i, j) for i in range(300) for j in (1, 2)],
+      gone='w/_TD{dead}_0 w/_TD{dead}_299', check=lambda lines, *_: lines, only='posix',
+      prelude='"$@" & "$@" /MT:1; r=$?; wait $! && exit $r'),
+    # A KEL.EXE run by an interpreter (its executable is the interpreter's) is active for root and for another user.
+    C('interpreted-kel-active-for-everyone', r'/list /summary /d {T}\w', [NONE, 'Would remove 0 work areas and 0 log '
+      'files: 0 files and folders, 0.0 B.', 'Kept 1 (owner running), 0 (another computer), 0 (owner unknown). '
+      'Failed 0.'] * 2, tree='w/', kept='w/_TD*', only='posix', prelude='printf "#!$(command -v python3)\\nimport '
+      'time\\ntime.sleep(60)\\n" >KEL.EXE && chmod +x KEL.EXE && {{ ./KEL.EXE & }} && until grep -q KEL /proc/$!/comm; '
+      'do sleep 0.01; done && mkdir w/_TD$! && chmod a+x .. && "$@"; setpriv --reuid=65534 --regid=65534 '
+      '--clear-groups "$@"; r=$?; kill $!; exit $r'),
+    # Names without an id beside the same with one: only those with an id are work areas or logs.
+    C('names-without-an-id-kept', r'/verbose /d {T}\w /userlog', sort=True, tree=NOID + ' ' + WITHID, kept=NOID,
+      gone=WITHID, out=[line for a in WITHID.split() for line in (
+          ('FOUND LOG: {U}\\%s   ' % a[4:] if a[1] == 'U' else 'FOUND: {T}\\w\\%s   ' % a[2:-1]) + GONE,
+          'REMOVED: ' + ('{U}\\' + a[4:] if a[1] == 'U' else '{T}\\w\\' + a[2:-1]))]),
+    # /list counts an item met twice, through a link, once: as the real run does.
+    *[C('link-counted-once' + m.replace('/', '-'), r'/summary /v {T}\w ' + m, sort=True, tree='w/a/_TD{dead}/ w/a/_TD{live}/ w/l->w/a',
+        out=o + ['%s 1 work area and 0 log files: 1 file or folder, 0.0 B.' % v, 'Kept 1 (owner running), 0 (another '
+                 'computer), 0 (owner unknown). Failed 0.']) for m, v, o in (('', 'Removed', []), ('/list', 'Would remove',
+        [r'FOUND: {T}\w\a\_TD{dead}   ', r'FOUND: {T}\w\l\_TD{dead}   ', NONE]))],
 ]
 
 # A KEL.EXE with a second thread: a copy of the Python interpreter under that name.
@@ -513,12 +560,13 @@ class Posix:
 
     def run(self, args, case, out):
         env, prelude = dict(os.environ, LC_ALL='C.UTF-8'), case.get('prelude', 'exec "$@"')
-        if {'race', 'noid', 'clock', 'short'} & case.keys():
+        if {'race', 'noid', 'clock', 'short', 'stop'} & case.keys():
             env.update(SWEEPDIRS_TEST_RACE=case.get('race', ''), SWEEPDIRS_TEST_VICTIM=self.base + '/t/victim',
+                       SWEEPDIRS_TEST_STOP=case.get('stop', ''),
                        SWEEPDIRS_TEST_HOLD=self.base + '/t/hold', SWEEPDIRS_TEST_NOID=case.get('noid', ''),
                        SWEEPDIRS_TEST_CLOCK=case.get('clock', ''), SWEEPDIRS_TEST_SHORT=case.get('short', ''),
                        ASAN_OPTIONS='verify_asan_link_order=0')
-            prelude = 'exec env LD_PRELOAD=%s "$@"' % self.interposer
+            prelude = prelude.replace('"$@"', 'env LD_PRELOAD=%s "$@"' % self.interposer, 1)
             if 'pty' in case:
                 env.update(LD_PRELOAD=self.interposer)
         if 'pty' in case:  # standard error on a terminal, standard output into a file unless tty
@@ -556,7 +604,7 @@ class Posix:
                 os.unlink(self.base + '/stderr')
 
     def exit(self, status):  # the 8-bit mapping of the run status
-        return status if status in (0, 1) else 2 if status > 0xC0020000 else 3
+        return status if status in (0, 1) else 4 if status == INTERRUPTED else 2 if status > 0xC0020000 else 3
 
     def lock(self, path, on=True):
         subprocess.run(['chattr', '+i' if on else '-i', path], check=True)
@@ -610,35 +658,38 @@ class Wine:
             return f.read().decode()
 
     def run(self, args, case, out):
-        if 'pty' in case:  # Wine gives a program run on a terminal a console of its own
-            tail = '' if case.get('tty') else ' >%s/stdout' % self.base
-            command = ' '.join(map(shlex.quote, ['wine', self.exe, *args])) + tail
+        if 'pty' in case:  # Wine gives a program run on a terminal a console of its own; ctrlc: Ctrl+C on it
+            tail, launch = '' if case.get('tty') else ' >%s/stdout' % self.base, [self.launch] * bool(case.get('ctrlc'))
+            command = ' '.join(map(shlex.quote, ['wine', *launch, self.exe, *args])) + tail
             subprocess.run(['script', '-qec', command, self.base + '/screen'], stdin=DEVNULL, stdout=DEVNULL,
-                           env=self.env, timeout=case.get('timeout', 300))
+                           env=dict(self.env, SWEEPDIRS_TEST_CTRL_C=self.places['T'][1] + '\\w'),
+                           timeout=case.get('timeout', 300))
             out.write(open(self.base + '/stdout', 'rb').read() if tail else b'')
-            return 0
-        # With events= Wine traces each event: its type and id (a fixme of advapi), then its strings.
-        env, err = self.env, out
-        if 'events' in case:
-            env, err = dict(self.env, WINEDEBUG='-all,+eventlog,fixme+advapi'), open(self.base + '/stderr', 'w+b')
-        for _ in range(2):  # a launcher that Wine did not start at all (it wrote nothing) is started once more
-            subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=err,
-                           env=env, timeout=case.get('timeout', 300))
-            if out.tell():
-                break
-        if err is not out:
-            events = []
-            err.seek(0)
-            for line in err.read().decode('utf-8', 'replace').splitlines():
-                event = re.search(r':fixme:advapi:ReportEventW \(\w+,0x(\w+),0x\w+,0x(\w+),', line)
-                if event:
-                    events.append((int(event[1], 16), event[2], []))
-                text = re.search(r':eventlog:ReportEventW L"(.*)"$', line)
-                if text and events:
-                    events[-1][2].append(text[1].encode().decode('unicode_escape'))
-            self.events = ['%x %s %s' % (kind, id, '|'.join(strings)) for kind, id, strings in events]
-            err.close()
-            os.unlink(self.base + '/stderr')
+            if not launch:
+                return 0
+        else:
+            # With events= Wine traces each event: its type and id (a fixme of advapi), then its strings.
+            env, err = self.env, out
+            if 'events' in case:
+                env, err = dict(self.env, WINEDEBUG='-all,+eventlog,fixme+advapi'), open(self.base + '/stderr', 'w+b')
+            for _ in range(2):  # a launcher that Wine did not start at all (it wrote nothing) is started once more
+                subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=err,
+                               env=env, timeout=case.get('timeout', 300))
+                if out.tell():
+                    break
+            if err is not out:
+                events = []
+                err.seek(0)
+                for line in err.read().decode('utf-8', 'replace').splitlines():
+                    event = re.search(r':fixme:advapi:ReportEventW \(\w+,0x(\w+),0x\w+,0x(\w+),', line)
+                    if event:
+                        events.append((int(event[1], 16), event[2], []))
+                    text = re.search(r':eventlog:ReportEventW L"(.*)"$', line)
+                    if text and events:
+                        events[-1][2].append(text[1].encode().decode('unicode_escape'))
+                self.events = ['%x %s %s' % (kind, id, '|'.join(strings)) for kind, id, strings in events]
+                err.close()
+                os.unlink(self.base + '/stderr')
         out.seek(0)
         text = out.read()
         at = text.rfind(b'\0')  # the launcher ends the output with a NUL and the exit code
@@ -780,6 +831,8 @@ def run_case(target, case):
                     a == e or '*' in e and fnmatch.fnmatchcase(a, e) for a, e in zip(lines, expected)):
                 fails.append('output\n  ' + '\n  '.join(map(repr, lines)) + '\nexpected\n  ' +
                              '\n  '.join(map(repr, expected)))
+        if 'check' in case:
+            fails += case['check'](lines, tree['T'], shown)
         if 'json' in case:
             events, expected = [json.loads(line) for line in lines], fill(case['json'], shown)
             if case.get('sort_events'):  # the listing's order: items matched in any order

@@ -155,6 +155,7 @@ static bool MoveTo(Call call, Snapshot* snapshot, size_t index, uint32_t& id) {
 bool SnapshotFirst(Snapshot* snapshot, uint32_t& id) { return MoveTo(Call::SnapshotFirst, snapshot, 0, id); }
 bool SnapshotNext(Snapshot* s, uint32_t& id) { return MoveTo(Call::SnapshotNext, s, s->current + 1, id); }
 std::wstring SnapshotImageName(Snapshot* snapshot) { return state.processes[snapshot->current].second; }
+bool SnapshotOtherName(Snapshot*, size_t, std::wstring&) { return false; }
 void SnapshotClose(Snapshot* snapshot) { --state.snapshots, delete snapshot; }
 
 static const wchar_t* const kFolders[] = {L"C:\\Windows", L"C:\\Users\\zed\\AppData\\Roaming", L"C:\\Users",
@@ -197,6 +198,7 @@ void SocketsStop() { ++state.socketsStopped; }
 void* HeapAllocate(size_t n) { return Enter(Call::HeapAllocate) ? nullptr : (++state.heapBlocks, std::malloc(n)); }
 void HeapRelease(void* block) { --state.heapBlocks, std::free(block); }
 uint32_t ExitCodeFor(uint32_t runStatus) { return runStatus; }
+bool StopAsked() { return false; }
 std::string NativeBytes(const std::wstring& text) { return std::string(text.begin(), text.end()); }  // ASCII names
 
 // The output is what WriteText gathers, on a terminal when the test says so,

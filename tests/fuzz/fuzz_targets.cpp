@@ -2,6 +2,7 @@
 // the whole run's command line, the work-area name rule, the log name rule.
 #include <algorithm>
 #include <cwchar>
+#include <cwctype>
 
 #include "driver/command_line.h"
 #include "driver/driver.h"
@@ -42,9 +43,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CHECK(stale == 0 || (stale == 1 && form));
   CHECK(form ? stale || !probed : fake::state.output.empty());
 #else
-  // A log name: ".log" after two more dots, neither of them the first character.
-  const bool rule =
-      text.size() > 4 && text.ends_with(L".log") && std::count(text.begin() + 1, text.end() - 4, L'.') >= 2;
+  // A log name: ".log" after two more dots, neither of them the first
+  // character; between the last two, past blanks and a sign, a hexadecimal digit.
+  bool rule = text.size() > 4 && text.ends_with(L".log") && std::count(text.begin() + 1, text.end() - 4, L'.') >= 2;
+  if (rule) {
+    const std::wstring body = text.substr(1, text.size() - 5);
+    const size_t closing = body.rfind(L'.'), opening = body.rfind(L'.', closing - 1);
+    const std::wstring field = body.substr(opening + 1, closing - opening - 1);
+    size_t at = std::min(field.find_first_not_of(L" \t\n\v\f\r"), field.size());
+    if (at < field.size() && (field[at] == L'+' || field[at] == L'-')) ++at;
+    rule = at < field.size() && std::iswxdigit(field[at]);
+  }
   int32_t owner = 0;
   CHECK(ParseLogName(text.c_str(), text.size(), owner) == rule);
 #endif

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   pointers.push_back(nullptr);
 
   MakeRoomForDeepTrees();
+  plat::CatchStop();
   const uint32_t runStatus = RunWithDeepStack(argc, pointers.data());
   plat::posix::FlushOutput();
   return static_cast<int>(plat::ExitCodeFor(runStatus));

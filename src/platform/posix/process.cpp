@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/text.h"
@@ -24,6 +25,9 @@ struct Snapshot {
   uint32_t ids[2] = {0, 0};
   size_t count = 1;
   size_t current = 0;
+  // The other names of process `ids[namesOf]`, read at the first question.
+  size_t namesOf = SIZE_MAX;
+  std::vector<std::string> names;
 };
 
 namespace {
@@ -131,6 +135,41 @@ bool CommandName(const char* process, std::string& name) {
   return true;
 }
 
+// The names of a process that every user may read, whoever owns it: its
+// command name, and the base names of its first two arguments (the name a
+// wrapper gave it; the script an interpreter runs). Its executable's link
+// is readable to its owner and root only.
+std::vector<std::string> ReadableNames(const char* process) {
+  std::vector<std::string> names;
+  std::string name;
+  if (CommandName(process, name)) names.push_back(name);
+  char path[32];
+  std::snprintf(path, sizeof path, "%s/cmdline", process);
+  char text[2 * PATH_MAX + 2];
+  const ssize_t length = ReadProcFile(path, text, sizeof text);
+  std::string_view rest(text, length > 0 ? static_cast<size_t>(length) : 0);
+  for (int i = 0; i < 2 && !rest.empty(); ++i) {
+    const size_t end = rest.find('\0');
+    // An argument cut off by the end of the buffer is left out.
+    if (end == std::string_view::npos && static_cast<size_t>(length) == sizeof text) break;
+    std::string_view argument = rest.substr(0, end);
+    const size_t slash = argument.rfind('/');
+    if (slash != std::string_view::npos) argument.remove_prefix(slash + 1);
+    if (!argument.empty()) names.emplace_back(argument);
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
+  }
+  return names;
+}
+
+// The /proc name of the current process of the snapshot.
+void ProcessName(const Snapshot* snapshot, char (&process)[16]) {
+  // This process by its /proc/self link: its own id may be another in the
+  // id space /proc shows.
+  std::snprintf(process, sizeof process, "self");
+  if (snapshot->current != 0) std::snprintf(process, sizeof process, "%u", snapshot->ids[snapshot->current]);
+}
+
 }  // namespace
 
 Snapshot* SnapshotOpen(uint32_t processId) {
@@ -173,13 +212,24 @@ bool SnapshotNext(Snapshot* snapshot, uint32_t& processId) {
 
 std::wstring SnapshotImageName(Snapshot* snapshot) {
   if (snapshot->current >= snapshot->count) return {};
-  // This process by its /proc/self link: its own id may be another in the
-  // id space /proc shows.
-  char process[16] = "self";
-  if (snapshot->current != 0) std::snprintf(process, sizeof process, "%u", snapshot->ids[snapshot->current]);
+  char process[16];
+  ProcessName(snapshot, process);
   std::string name;
   if (!ExecutableName(process, name) && !CommandName(process, name)) return {};
   return posix::WideFromUtf8(name);
+}
+
+bool SnapshotOtherName(Snapshot* snapshot, size_t index, std::wstring& name) {
+  if (snapshot->current >= snapshot->count) return false;
+  if (snapshot->namesOf != snapshot->current) {
+    char process[16];
+    ProcessName(snapshot, process);
+    snapshot->names = ReadableNames(process);
+    snapshot->namesOf = snapshot->current;
+  }
+  if (index >= snapshot->names.size()) return false;
+  name = posix::WideFromUtf8(snapshot->names[index]);
+  return true;
 }
 
 void SnapshotClose(Snapshot* snapshot) { delete snapshot; }

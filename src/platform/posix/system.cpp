@@ -3,7 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -13,6 +15,7 @@
 #include "platform/common/format_inserts.h"
 #include "platform/platform.h"
 #include "platform/posix/text.h"
+#include "sweepdirs.h"
 
 namespace plat {
 
@@ -26,6 +29,19 @@ size_t g_outputUsed = 0;
 bool g_flushAtExit = false;
 
 void AtExitFlush() { posix::FlushOutput(); }
+
+// The stop signals received, counted by the handler (lock-free, so
+// async-signal-safe), read by any thread.
+std::atomic<int> g_stops{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void OnStopSignal(int signal) {
+  if (g_stops.fetch_add(1) == 0) return;
+  // A second stop ends the run at once, as the signal would have: it stays
+  // blocked until the handler returns, then finds its default.
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
 
 // The home folder of user `user` from the password database; the
 // environment is not read.
@@ -202,15 +218,32 @@ void HeapRelease(void* block) { std::free(block); }
 
 void FlushText() { posix::FlushOutput(); }
 
-// The exit status keeps 8 bits: 0 success, 1 usage printed, 2 command line
-// refused (a catalogue id), 3 an action failed (a system code).
 bool PosixCommandLine() { return true; }
 bool IsNativeFormPath(std::wstring_view path) { return posix::InSystemForm(path); }
 
+// The exit status keeps 8 bits: 0 success, 1 usage printed, 2 command line
+// refused (a catalogue id), 3 an action failed (a system code), 4 the run
+// was interrupted.
 uint32_t ExitCodeFor(uint32_t runStatus) {
   if (runStatus == 0 || runStatus == 1) return runStatus;
+  if (runStatus == MSG_INTERRUPTED) return 4;
   return runStatus > 0xC0020000u ? 2 : 3;
 }
+
+void CatchStop() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction before {};
+    // A signal ignored when the program started (nohup, a background job) stays ignored.
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+bool StopAsked() { return g_stops.load(std::memory_order_relaxed) != 0; }
 
 std::string NativeBytes(const std::wstring& text) { return posix::Utf8FromWide(text); }
 

@@ -50,6 +50,9 @@ std::wstring SnapshotImageName(Snapshot* snapshot) {
   return std::wstring(name, wcsnlen(name, MAX_PATH));
 }
 
+// The image name is the only name a process goes by here.
+bool SnapshotOtherName(Snapshot*, size_t, std::wstring&) { return false; }
+
 void SnapshotClose(Snapshot* snapshot) {
   if (!snapshot) return;
   CloseHandle(snapshot->handle);

@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 
@@ -244,6 +245,28 @@ void FlushText() {
 }
 
 uint32_t ExitCodeFor(uint32_t runStatus) { return runStatus; }
+
+namespace {
+
+// The stops asked for, counted by the control handler's thread, read by any.
+std::atomic<long> g_stops{0};
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  // A second stop goes to the default handler, which ends the process at once.
+  if (g_stops.fetch_add(1) != 0) return FALSE;
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;
+  // Closing the console, logoff and shutdown end the process as soon as
+  // this returns: it waits for the run to end and the process to exit,
+  // as long as the system lets it.
+  Sleep(INFINITE);
+  return TRUE;
+}
+
+}  // namespace
+
+void CatchStop() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
+
+bool StopAsked() { return g_stops.load(std::memory_order_relaxed) != 0; }
 
 std::string NativeBytes(const std::wstring& text) {
   std::string bytes;

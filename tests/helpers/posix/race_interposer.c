@@ -19,12 +19,15 @@
  *     then on for n = 0: who is worker or walk (a directory, on a worker or
  *     on another thread), probe (in /proc, for a process), mounts (the mount
  *     table). An EMFILE on the walk or the probe only while workers run: the
- *     walk can then get it back from them, as one thread would have had it. */
+ *     walk can then get it back from them, as one thread would have had it.
+ *   SWEEPDIRS_TEST_STOP=<name>:<signal>     the thread that is about to unlink
+ *     an entry <name> gets <signal> */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <pthread.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -159,6 +162,10 @@ int clock_gettime(clockid_t clock, struct timespec* now) {
 
 int unlinkat(int dirfd, const char* path, int flags) {
   REAL(unlinkat);
+  const char* stop = getenv("SWEEPDIRS_TEST_STOP");
+  char name[256];
+  int number = 0;
+  if (stop && sscanf(stop, "%255[^:]:%d", name, &number) == 2 && strcmp(path, name) == 0) raise(number);
   MaybeSwap("unlinkat", dirfd, path);
   return real(dirfd, path, flags);
 }
