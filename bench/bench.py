@@ -125,6 +125,8 @@ def main():
                    "floor_s": round(med["floor"], 4),
                    "vs_find": round(med["sweepdirs"] / med["find"], 3),
                    "vs_floor": round(med["sweepdirs"] / med["floor"], 3),
+                   # The parallel floor: the floor walker's time shared out over the cores.
+                   "vs_par_floor": round(med["sweepdirs"] * (os.cpu_count() or 1) / med["floor"], 3),
                    "peak_kib": peak_kib(competitors["sweepdirs"])}
             if fd:
                 row["fd_j1_s"] = round(med["fd -j1"], 4)

@@ -5,9 +5,12 @@
 // the one-thread order and alone decides and prints: it judges every
 // work-area name, looks at every link, applies the exclusions and writes the
 // output out in order (PlanEntry, the rule the one-thread walk applies).
-// Workers only list plain subdirectories ahead of it (ClassifyEntry: no
-// link, no work-area name, nothing excluded; those are the walk's to decide
-// when it gets there) and remove the stale items it hands them.
+// Workers list plain subdirectories ahead of it (ClassifyEntry: no link, no
+// work-area name, nothing excluded; those are the walk's to decide when it
+// gets there) and remove the stale items it hands them. The plain entries
+// they list are those of any folder the walk or a worker listed: below a
+// live work area and below a link the walk followed too, since the walk
+// enters those and offers what it read.
 //
 // One state per plain subdirectory entry (Entry::state):
 //   Untaken -> Claimed -> Listed | Empty | Failed | Returned
@@ -16,32 +19,59 @@
 // it in its order, waiting while it is Claimed. Listed: a Folder holds what
 // was read. Empty: nothing in it to enter or decide; closed at once.
 // Failed: it could not be opened, or lies on a pseudo or a network file
-// system met inside the walk; the one-thread walk passes it over as
-// silently, and it is never opened again.
-// Returned: the worker ran short of descriptors; the walk lists it itself.
+// system (or one whose kind cannot be learnt) met inside the walk; the
+// one-thread walk passes it over as silently, and it is never opened again.
+// Returned: the worker ran short of descriptors, or listing ahead had
+// stopped (noMoreAhead_) when it came to it; the walk lists it itself.
 // The rest of a long listing has a state of its own (Piece::nextState),
 // Untaken -> Claimed -> Listed.
 //
 // Why a worker's listing is what the one thread would have seen: the walk's
 // removals are the only changes it makes, and a removal takes away one work
-// area's tree, on its file system, never through a link. Workers list only
-// plain directories reached through plain entries, so nothing inside a work
-// area; one of their listings can be out of date only where a link, or a
-// second way to one directory, leads into what was removed. So the walk
-// looks at a link's kind and target itself once every removal handed out
-// before it is done, and passes over a work-area entry that a removal took
-// away meanwhile, which the one thread would never have met. (Not looked at
-// again: a folder inside a removed area that a bind mount shows a second
-// time, and a worker listed before the removal; it is walked as listed.)
+// area's tree, on its file system, never through a link. Nothing a worker
+// lists is inside a stale area (the walk never enters one), so one of its
+// listings can be out of date only where a link, or a second way to one
+// directory, leads into what was removed. So the walk looks at a link's kind
+// and target itself once every removal handed out before it is done, and
+// passes over a work-area entry that is not found any more after a removal
+// handed out before it (any other failure to look at it is the one-thread
+// walk's to meet: it judges the entry). Not looked at again: a plain folder
+// inside a removed area that a bind mount shows a second time, listed by a
+// worker before the removal; it is walked as listed.
+//
+// Bounds. What workers listed and the walk has not reached is counted
+// (ahead_, by Weight: each open directory, and its entries four to a unit);
+// no thread lists a folder or reads on a long listing while it is at the
+// limit, so memory and open directories stay bounded whatever the tree.
+// Removals waiting for a worker are at most queueLimit_; past it the walk
+// makes them itself.
 //
 // Descriptors. A worker that runs short (plat::IsShortage) gives back what
 // it was doing: a listing is Returned, a removal gives up unreported
-// (GiveUpOnShortage) and is made again. The walk then goes on alone
-// (GoAlone): it stops the workers, which closes all they held, closes what
-// was listed ahead of it, makes the removals given back, and from there on
-// it is the one-thread walk: what the one thread gets through, it does too.
-// The owner probe, which opens files on the walk's thread, asks the same of
-// the walk (ShortageRelief) before it fails for want of descriptors.
+// (GiveUpOnShortage). The walk then goes on alone (GoAlone): it stops the
+// workers, which closes all they held, and closes what was listed ahead of
+// it; from there on it is the one-thread walk: what the one thread gets
+// through, it does too. The removals given back wait in `handed_`, in
+// order, for MakeGivenBack, which the walk calls only where it judges no
+// item: at its next entry, before it opens a folder itself, before it looks
+// at a link and at its end. The owner probe, which opens files on the
+// walk's thread inside a judgement, asks the walk to let go (Relieve) before
+// it fails for want of descriptors: the walk goes alone then, and the
+// removals given back wait for its next entry.
+//
+// Wake rules. The walk sleeps on done_ only after it stored walkWaits_ and
+// looked once more (seq_cst, with the worker's publication and its load of
+// walkWaits_): a worker wakes it every kWakeEvery pieces, before and after
+// each removal it makes, and before it sleeps itself. Workers sleep on jobs_
+// and are woken when work is offered, when a removal is queued, when the
+// walk brings ahead_ under the limit, and when they are stopped.
+//
+// Who frees what. A Folder is freed by the last of its holders (Release):
+// the walk, the worker going through it, each removal in it. A long
+// listing's later piece is freed by the second of the walk and the worker
+// that read it to be through with it (LetGo). A Task is freed by the walk
+// once it and every task before it are done (Settle). After GoAlone, the
+// walk alone frees what was listed ahead (Evict).
 //
 // Output. A removal's lines go into a place kept for them (ReserveOutput),
 // which the walk writes out in order; its item record travels with it.

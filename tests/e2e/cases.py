@@ -483,7 +483,7 @@ CASES = [
     C('stop-ends-what-is-under-way', r'/verbose /summary /v {T}\w', None, INTERRUPTED, stops(12), stop='stop:15',
       check=told(True), only='posix'),
     C('ctrl-c-ends-what-is-under-way', r'/verbose /summary /d {T}\w', None, INTERRUPTED, stops(300), ctrlc=True,
-      check=told(True, 300), pty='Walked 1 folders, found 0 stale, freed 0.0 B  *', only='wine'),
+      check=told(True, 300), pty='Folders walked: 1; stale found: 0; freed 0 B  *', only='wine'),
     C('kill-leaves-a-line-for-each-removal', r'/verbose /d {T}\w', None, tree=stops(12), stop='stop:9', check=told(False),
       only='posix', prelude='"$@"; r=$?; echo "FINISHED AT TIME: (killed)"; [ $r = 137 ]'),
     C('two-runs-at-once', r'/v {T}\w', None, tree=['w/_TD{dead}_%d/a/b/f%d' % (i, j) for i in range(300) for j in (1, 2)],
@@ -491,7 +491,7 @@ CASES = [
       prelude='"$@" & "$@" /MT:1; r=$?; wait $! && exit $r'),
     # A KEL.EXE run by an interpreter (its executable is the interpreter's) is active for root and for another user.
     C('interpreted-kel-active-for-everyone', r'/list /summary /d {T}\w', [NONE, 'Would remove 0 work areas and 0 log '
-      'files: 0 files and folders, 0.0 B.', 'Kept 1 (owner running), 0 (another computer), 0 (owner unknown). '
+      'files: 0 files and folders, 0 B.', 'Kept 1 (owner running), 0 (another computer), 0 (owner unknown). '
       'Failed 0.'] * 2, tree='w/', kept='w/_TD*', only='posix', prelude='printf "#!$(command -v python3)\\nimport '
       'time\\ntime.sleep(60)\\n" >KEL.EXE && chmod +x KEL.EXE && {{ ./KEL.EXE & }} && until grep -q KEL /proc/$!/comm; '
       'do sleep 0.01; done && mkdir w/_TD$! && chmod a+x .. && "$@"; setpriv --reuid=65534 --regid=65534 '
@@ -503,7 +503,7 @@ CASES = [
           'REMOVED: ' + ('{U}\\' + a[4:] if a[1] == 'U' else '{T}\\w\\' + a[2:-1]))]),
     # /list counts an item met twice, through a link, once: as the real run does.
     *[C('link-counted-once' + m.replace('/', '-'), r'/summary /v {T}\w ' + m, sort=True, tree='w/a/_TD{dead}/ w/a/_TD{live}/ w/l->w/a',
-        out=o + ['%s 1 work area and 0 log files: 1 file or folder, 0.0 B.' % v, 'Kept 1 (owner running), 0 (another '
+        out=o + ['%s 1 work area and 0 log files: 1 file or folder, 0 B.' % v, 'Kept 1 (owner running), 0 (another '
                  'computer), 0 (owner unknown). Failed 0.']) for m, v, o in (('', 'Removed', []), ('/list', 'Would remove',
         [r'FOUND: {T}\w\a\_TD{dead}   ', r'FOUND: {T}\w\l\_TD{dead}   ', NONE]))],
 ]
