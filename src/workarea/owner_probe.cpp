@@ -48,6 +48,11 @@ bool IsOwnerAlive(uint32_t processId) {
   do {
     if (id != processId) continue;
     std::wstring image = plat::SnapshotImageName(snapshot);
+    // A process whose program cannot be told may be KEL.EXE.
+    if (image.empty()) {
+      plat::SnapshotClose(snapshot);
+      return ProbeFailed(MSG_OWNER_IMAGE_UNKNOWN);
+    }
     if (IsOwnerImage(image)) found = true;
   } while (!found && plat::SnapshotNext(snapshot, id));
   // A picture that broke off before its end may have hidden the owner.
