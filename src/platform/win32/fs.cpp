@@ -11,6 +11,11 @@
 // the target. The handle's own name then differs from the directory's name
 // plus the entry's, and the call refuses instead.
 //
+// A listing gives each entry's file id and reparse tag; a subdirectory
+// listed as no link is opened only when it is still the one listed, and only
+// name-surrogate reparse points (junctions, mount points, symbolic links)
+// count as links.
+//
 // An item is deleted with POSIX semantics where its volume takes them (its
 // name goes at once, even while another program holds it open), with the
 // classic disposition elsewhere.
@@ -226,7 +231,9 @@ constexpr auto kExtendedListing = static_cast<FILE_INFO_BY_HANDLE_CLASS>(19);
 
 struct Listing {
   HANDLE directory = INVALID_HANDLE_VALUE;  // the folder listed; entries are opened relative to it
-  SRWLOCK factsLock = SRWLOCK_INIT;         // any thread may ask for the name and the identity
+  // Any thread may ask for the folder's name and identity: the four fields
+  // below are read and written only under `factsLock`.
+  SRWLOCK factsLock = SRWLOCK_INIT;
   bool nameKnown = false;
   std::wstring nameOnVolume;                // the folder's own name, asked for once
   bool identityKnown = false;
@@ -245,36 +252,61 @@ struct Listing {
 
 namespace {
 
-// One record of either listing, in the fields an entry takes from it.
+// One record of either listing, as an entry takes it: the name, the attribute
+// bits (links told by their tags), the folded file id and a file's size.
+struct RecordView {
+  const wchar_t* name;
+  size_t nameLength;
+  uint32_t attributes;
+  uint64_t id, size;
+};
+
 template <typename Record>
-void FillFrom(const Record& record, const wchar_t* name, uint32_t tag, uint64_t id, Listing& listing, DirEntry& entry) {
-  listing.name.assign(name, record.FileNameLength / sizeof(wchar_t));
-  entry.name = listing.name.c_str();
-  entry.nameLength = listing.name.size();
-  entry.attributes = winrules::LinkBits(record.FileAttributes, tag);
-  entry.listedId = id;
-  entry.size = entry.attributes & (kAttrReparsePoint | kAttrDirectory) ? 0 : static_cast<uint64_t>(record.EndOfFile.QuadPart);
+RecordView ViewFrom(const Record& record, uint32_t tag, uint64_t id) {
+  const uint32_t attributes = winrules::LinkBits(record.FileAttributes, tag);
+  const bool file = !(attributes & (kAttrReparsePoint | kAttrDirectory));
+  return {record.FileName, record.FileNameLength / sizeof(wchar_t), attributes, id,
+          file ? static_cast<uint64_t>(record.EndOfFile.QuadPart) : 0};
 }
 
-void FillEntry(Listing& listing, DirEntry& entry) {
+RecordView ViewOf(const Listing& listing, const unsigned char* at) {
   if (listing.format == kExtendedListing) {
-    const auto& record = *reinterpret_cast<const FILE_ID_EXTD_DIR_INFO*>(listing.record);
+    const auto& record = *reinterpret_cast<const FILE_ID_EXTD_DIR_INFO*>(at);
     uint64_t low, high;
     std::memcpy(&low, record.FileId.Identifier, 8);
     std::memcpy(&high, record.FileId.Identifier + 8, 8);
-    FillFrom(record, record.FileName, record.ReparsePointTag, winrules::FoldedId(low, high), listing, entry);
-  } else {
-    const auto& record = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(listing.record);
-    const uint32_t tag = record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? record.EaSize : 0;
-    FillFrom(record, record.FileName, tag, static_cast<uint64_t>(record.FileId.QuadPart), listing, entry);
+    return ViewFrom(record, record.ReparsePointTag, winrules::FoldedId(low, high));
   }
+  const auto& record = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+  const uint32_t tag = record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? record.EaSize : 0;
+  return ViewFrom(record, tag, static_cast<uint64_t>(record.FileId.QuadPart));
 }
 
-// The offset of the next record from the current one; 0 at the last of a block.
-DWORD NextOffset(const Listing& listing) {
+void FillEntry(Listing& listing, DirEntry& entry) {
+  const RecordView view = ViewOf(listing, listing.record);
+  listing.name.assign(view.name, view.nameLength);
+  entry.name = listing.name.c_str();
+  entry.nameLength = listing.name.size();
+  entry.attributes = view.attributes;
+  entry.listedId = view.id;
+  entry.size = view.size;
+}
+
+// The offset of the record after the one at `at`; 0 at the last of a block.
+DWORD NextOffset(const unsigned char* at) {
   DWORD offset;  // the first field of both kinds of record
-  std::memcpy(&offset, listing.record, sizeof offset);
+  std::memcpy(&offset, at, sizeof offset);
   return offset;
+}
+
+// The folded id of the "." entry in the first block a listing read: the
+// folder's own id, as its parent's listing gives it; 0 where it is not there.
+uint64_t DotId(const Listing& listing) {
+  for (const unsigned char* at = listing.records; at; at = NextOffset(at) ? at + NextOffset(at) : nullptr) {
+    const RecordView view = ViewOf(listing, at);
+    if (view.nameLength == 1 && view.name[0] == L'.') return view.id;
+  }
+  return 0;
 }
 
 // Reads the next block of entries; false at the end (ERROR_NO_MORE_FILES) or on a failure.
@@ -486,7 +518,7 @@ bool ListNext(Listing* listing, DirEntry& entry) {
     SetLastError(ERROR_NO_MORE_FILES);
     return false;
   }
-  if (const DWORD next = NextOffset(*listing)) {
+  if (const DWORD next = NextOffset(listing->record)) {
     listing->record += next;
   } else if (!ReadBlock(*listing)) {
     return false;
@@ -516,31 +548,38 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
 }
 
 Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, DirEntry& entry) {
-  HANDLE directory = OpenAt(parent->directory, child.name, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
-  if (directory == INVALID_HANDLE_VALUE) return nullptr;
+  // Listed as no link, it is opened as itself (on its parent's volume,
+  // whatever stands there now) and must still be the directory listed: one
+  // swapped for a link since is refused, as a link met now. Its listing's
+  // "." names its id at no cost; where it does not say so, the handle is
+  // asked before anything is refused.
   const bool throughLink = child.attributes & kAttrReparsePoint;
-  winrules::Device device = winrules::Device::Local;
-  if (throughLink) {
-    // It may lead anywhere: its own handle says where.
-    device = DeviceOf(directory);
-  } else {
-    // Listed as no link, it must still be the directory listed: one swapped
-    // for a link since is refused, as a link met now.
-    FileIdentity folder, opened;
-    if (!FolderIdentity(parent, folder) || !IdentityOf(directory, opened)) {
-      CloseKeepingCode(directory);
-      return nullptr;
-    }
-    if (!winrules::IsListedChild(child.listedId, folder, opened)) {
-      Refuse(directory, kErrorLinkRefused);
-      return nullptr;
-    }
-  }
+  HANDLE directory = OpenAt(parent->directory, child.name, FILE_LIST_DIRECTORY,
+                            FILE_DIRECTORY_FILE | (throughLink ? 0 : FILE_OPEN_REPARSE_POINT));
+  if (directory == INVALID_HANDLE_VALUE) return nullptr;
+  // Through a link it may lead anywhere: its own handle says where.
+  const winrules::Device device = throughLink ? DeviceOf(directory) : winrules::Device::Local;
   Listing* listing = StartListing(directory, entry);
   if (!listing) return nullptr;
+  if (!throughLink) {
+    bool listed = child.listedId != 0 && DotId(*listing) == child.listedId;
+    if (!listed) {
+      FileIdentity folder, opened;
+      if (!FolderIdentity(parent, folder) || !IdentityOf(directory, opened)) {
+        ListClose(listing);
+        return nullptr;
+      }
+      listed = winrules::IsListedChild(child.listedId, folder, opened);
+    }
+    if (!listed) {
+      ListClose(listing);
+      SetLastError(kErrorLinkRefused);
+      return nullptr;
+    }
+    listing->volume.store(parent->volume.load(std::memory_order_acquire), std::memory_order_release);
+  }
   listing->throughLink = throughLink;
   listing->device = device;
-  if (!throughLink) listing->volume.store(parent->volume.load(std::memory_order_acquire), std::memory_order_release);
   return listing;
 }
 

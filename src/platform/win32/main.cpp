@@ -45,10 +45,8 @@ DWORD WINAPI RunOnDeepStack(void* context) {
 // directory level; the main thread's stack (1 MiB unless the executable
 // asks otherwise) would end a tree a few thousand levels deep. The run has
 // a thread of its own, with the stack the POSIX build gives it; only the
-// pages touched are committed. A test build sets a small one.
-#ifndef SWEEPDIRS_CLEANUP_STACK_BYTES
-#define SWEEPDIRS_CLEANUP_STACK_BYTES (SIZE_T{1} << 30)
-#endif
+// pages touched are committed.
+constexpr SIZE_T kRunStackBytes = SIZE_T{1} << 30;
 
 }  // namespace
 
@@ -57,7 +55,7 @@ DWORD WINAPI RunOnDeepStack(void* context) {
 extern "C" int wmain(int argc, wchar_t** argv) {
   EnableBackupPrivileges();
   Run run{argc, argv, 0};
-  HANDLE thread = CreateThread(nullptr, SWEEPDIRS_CLEANUP_STACK_BYTES, RunOnDeepStack, &run,
+  HANDLE thread = CreateThread(nullptr, kRunStackBytes, RunOnDeepStack, &run,
                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   if (thread) {
     WaitForSingleObject(thread, INFINITE);
