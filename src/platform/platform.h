@@ -144,8 +144,8 @@ bool OnPseudoFileSystem(Listing* listing);
 // Windows) that is not the file system of the listing it was opened from:
 // a mount point, link or junction leads onto another computer's files
 // there. A child on its parent's file system costs no system call. On
-// Windows a child reached through a link is asked about its own handle, and
-// one that cannot be told counts as a network one.
+// Windows a child reached through a link is asked about its own handle: it
+// enters when that says remote, or cannot say, even from a share.
 bool EntersRemoteVolume(Listing* child);
 // The identity of the directory entry `name` of `parent` leads to, links
 // followed. False on failure (LastErrorCode()).
