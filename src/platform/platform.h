@@ -64,7 +64,9 @@ inline bool IsNotFound(uint32_t code) { return code == kErrorFileNotFound || cod
 inline constexpr uint32_t kAttrReadOnly = 0x01;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrNormal = 0x80;
-inline constexpr uint32_t kAttrReparsePoint = 0x400;     // a link: junction or symbolic link
+// A link: a junction, mount point or symbolic link. A reparse point of any
+// other kind (a cloud provider's tag, say) is reported without this bit.
+inline constexpr uint32_t kAttrReparsePoint = 0x400;
 inline constexpr uint32_t kAttrOffline = 0x1000;
 inline constexpr uint32_t kAttrRecallOnOpen = 0x40000;
 inline constexpr uint32_t kAttrRecallOnDataAccess = 0x400000;
@@ -87,13 +89,20 @@ uint32_t LastErrorCode();
 // One entry of a listing. `name` stays valid until the next call on the
 // listing: ListNext overwrites the text `name` points to (and ListClose
 // frees it), so a thread that reads on while another uses an entry copies
-// the name first. The other fields are the caller's own copy.
+// the name first. The other fields are the caller's own copy. No listing
+// gives times: a directory's copy of them may be behind the file's own
+// (LastWriteTimeAt reads those).
+inline constexpr uint64_t kSizeNotListed = ~uint64_t{0};
 struct DirEntry {
   const wchar_t* name = nullptr;
   size_t nameLength = 0;
   uint32_t attributes = 0;
-  uint64_t listedId = 0;  // the entry's file number as the listing gives it; 0 where none
-  uint64_t lastWrite = 0;  // the entry's last-write time (FileTime) where the listing gives it; 0 where none
+  // The entry's file number as the listing gives it (Windows: its 128-bit id
+  // folded to 64 bits, as ListChild compares it); 0 where none.
+  uint64_t listedId = 0;
+  // A file's length as the listing gives it, 0 for a directory or a link;
+  // kSizeNotListed where the listing does not give it (LastWriteTimeAt does).
+  uint64_t size = kSizeNotListed;
 };
 
 struct Listing;  // opaque, one open enumeration
@@ -139,20 +148,19 @@ bool OnPseudoFileSystem(Listing* listing);
 // network file system (NFS, SMB, SSHFS and the like; a remote volume on
 // Windows) that is not the file system of the listing it was opened from:
 // a mount point, link or junction leads onto another computer's files
-// there. A child on its parent's file system costs no system call.
+// there. A child on its parent's file system costs no system call. On
+// Windows a child reached through a link is asked about its own handle: it
+// enters when that says remote, or cannot say, even from a share.
 bool EntersRemoteVolume(Listing* child);
 // The identity of the directory entry `name` of `parent` leads to, links
 // followed. False on failure (LastErrorCode()).
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring& path, FileIdentity& identity);
 
-// The length in bytes of the file `name` of the directory `parent` lists,
-// as a listing reports it, without opening the file (which for a cloud
-// placeholder could fetch it); 0 for a link, a directory, or on failure.
-uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& path);
-
 // The last-write time of the entry `name` of the directory `parent` lists,
-// itself (a link's own, never its target's); with `size`, also the length
-// FileSizeAt gives, from the same call. False on failure (LastErrorCode()).
+// itself (a link's own, never its target's), as the file itself holds it,
+// never a listing's copy; with `size`, also a file's length (0 for a link or
+// a directory), from the same call. Nothing is fetched for a cloud
+// placeholder. False on failure (LastErrorCode()).
 bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring& path, uint64_t& time,
                      uint64_t* size = nullptr);
 
@@ -171,8 +179,10 @@ Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& bel
 // Opens the listing of the subdirectory `child` (an entry as `parent`
 // delivered it: name, attributes and listed id; the reparse bit tells
 // Windows that the child may lie on another volume), following a link as
-// ListFirst does, and delivers its first entry. Any thread may open
-// children of one listing at once, while another reads it.
+// ListFirst does, and delivers its first entry. A child listed as no link
+// whose opened directory is not the one listed (swapped for a link since)
+// fails with kErrorLinkRefused where the platform can tell (Windows). Any
+// thread may open children of one listing at once, while another reads it.
 Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring& path, DirEntry& entry);
 // Opens the listing of the subdirectory `name` for emptying it: never
 // through a link (that fails), never onto another file system (that fails

@@ -50,8 +50,17 @@ bool IsOwnerAlive(uint32_t processId) {
     // Any name it goes by counts: which of them can be read depends on
     // who asks, and a verdict of "not running" must not.
     std::wstring image = plat::SnapshotImageName(snapshot);
-    found = IsOwnerImage(image);
-    for (size_t i = 0; !found && plat::SnapshotOtherName(snapshot, i, image); ++i) found = IsOwnerImage(image);
+    // A process whose program cannot be told by any of its names may be KEL.EXE.
+    bool told = !image.empty();
+    found = told && IsOwnerImage(image);
+    for (size_t i = 0; !found && plat::SnapshotOtherName(snapshot, i, image); ++i) {
+      told = told || !image.empty();
+      found = IsOwnerImage(image);
+    }
+    if (!told) {
+      plat::SnapshotClose(snapshot);
+      return ProbeFailed(MSG_OWNER_IMAGE_UNKNOWN);
+    }
   } while (!found && plat::SnapshotNext(snapshot, id));
   // A picture that broke off before its end may have hidden the owner.
   if (!found && plat::LastErrorCode() != plat::kErrorNoMoreProcesses) {

@@ -125,24 +125,25 @@ uint32_t Unreadable(uint32_t code, const std::wstring& path, Held& held) {
 
 // Adds up what the entry `name` holds, reading only: itself, and below a
 // directory that is no link and on the same file system everything in it.
-// Under /MINAGE it also reads every entry's own last-write time (`listed`
-// where the listing gave it, otherwise asked, with a file's size in the same
-// call), and stops at the first that cannot be had.
-uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, uint64_t listed,
+// A file's size is the listing's (`listedSize`) where it gives one. Under
+// /MINAGE it also reads every entry's own last-write time, with a file's
+// size in the same call, and stops at the first that cannot be had.
+uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, uint64_t listedSize,
                  std::wstring& path, Held& held) {
   ++held.entries;
   const bool directory = attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory);
   const bool file = !directory && !(attributes & plat::kAttrReparsePoint);
-  if (YoungSince != 0) {
-    uint64_t time = listed, size = 0;
-    if (time == 0 && !plat::LastWriteTimeAt(parent, name, path, time, file ? &size : nullptr))
-      return Gone(plat::LastErrorCode()) ? 0 : Unreadable(plat::LastErrorCode(), path, held);
-    if (listed != 0 && file) size = plat::FileSizeAt(parent, name, path);
-    held.bytes += size;
+  uint64_t size = file ? listedSize : 0;
+  if (YoungSince != 0 || size == plat::kSizeNotListed) {
+    uint64_t time = 0;
+    if (!plat::LastWriteTimeAt(parent, name, path, time, file ? &size : nullptr)) {
+      if (Gone(plat::LastErrorCode())) return 0;
+      if (YoungSince != 0) return Unreadable(plat::LastErrorCode(), path, held);
+      size = 0;  // a size that cannot be read counts nothing
+    }
     if (time > held.newest) held.newest = time;
-  } else if (file) {
-    held.bytes += plat::FileSizeAt(parent, name, path);
   }
+  held.bytes += size;
   if (!directory || (attributes & plat::kAttrReparsePoint)) return 0;
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
@@ -156,7 +157,7 @@ uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes
   const uint32_t code = VisitEntries(
       listing, entry, path,
       [&](plat::Listing* folder, const plat::DirEntry& item) {
-        return Measure(folder, item.name, item.attributes, item.lastWrite, path, held);
+        return Measure(folder, item.name, item.attributes, item.size, path, held);
       },
       YoungSince != 0 ? &brokeOff : nullptr);
   return code != 0 || brokeOff == 0 ? code : Unreadable(brokeOff, path, held);
@@ -200,7 +201,7 @@ bool MeasureAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& 
   const uint32_t attributes = plat::AttributesAt(parent, name, path);
   if (ItemOpen() && !measure.taken) {
     Held held;
-    if (Measure(parent, name, attributes, 0, path, held) == kGaveUp) return false;
+    if (Measure(parent, name, attributes, plat::kSizeNotListed, path, held) == kGaveUp) return false;
     measure.taken = true;
     measure.entries = held.entries;
     measure.bytes = held.bytes;

@@ -104,7 +104,6 @@ bool OnPseudoFileSystem(Listing*) { return false; }
 bool EntersRemoteVolume(Listing* child) {
   return std::find(state.remote.begin(), state.remote.end(), child->folder) != state.remote.end();
 }
-uint64_t FileSizeAt(Listing*, const wchar_t*, const std::wstring&) { return 0; }
 // The FileTime at which day `date` (YYYYMMDD) begins, UTC.
 static uint64_t DayStart(uint32_t date) {
   const int y = static_cast<int>(date / 10000) - (date / 100 % 100 <= 2), m = static_cast<int>(date / 100 % 100);

@@ -198,6 +198,7 @@ bool ReadEntry(Listing* listing, DirEntry& entry) {
       break;
   }
   entry.listedId = fixed.d_ino;
+  entry.size = kSizeNotListed;  // asked of the entry itself where needed
   posix::DecodeUtf8(name, std::strlen(name), listing->name);
   entry.name = listing->name.c_str();
   entry.nameLength = listing->name.size();
@@ -447,13 +448,6 @@ bool ListingIdentity(Listing* listing, FileIdentity& identity) {
   struct stat st;
   if (fstat(FdOf(listing), &st) != 0) return Fail(errno);
   return IdentityOf(st, identity);
-}
-
-uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring&) {
-  struct stat st;
-  if (fstatat(FdOf(parent), NativeName(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-    return 0;
-  return static_cast<uint64_t>(st.st_size);
 }
 
 bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring&, uint64_t& time, uint64_t* size) {

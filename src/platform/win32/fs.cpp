@@ -11,6 +11,11 @@
 // the target. The handle's own name then differs from the directory's name
 // plus the entry's, and the call refuses instead.
 //
+// A listing gives each entry's file id and reparse tag; a subdirectory
+// listed as no link is opened only when it is still the one listed, and only
+// name-surrogate reparse points (junctions, mount points, symbolic links)
+// count as links.
+//
 // An item is deleted with POSIX semantics where its volume takes them (its
 // name goes at once, even while another program holds it open), with the
 // classic disposition elsewhere.
@@ -26,6 +31,7 @@
 #include <new>
 
 #include "platform/common/delete_either_way.h"
+#include "platform/common/windows_rules.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -131,23 +137,24 @@ HANDLE OpenAt(HANDLE root, const wchar_t* name, ACCESS_MASK access, ULONG option
   return handle;
 }
 
-// What is known of one volume, found once in a run: whether it lies on
-// another computer, and whether it refused the POSIX-semantics disposition.
+// What is known of one volume, found once in a run: whether it refused the
+// POSIX-semantics disposition. Only that is kept by serial number, which
+// another computer's volume may share: a wrong guess costs one refused call.
 struct Volume {
   DWORD serial = 0;
-  bool remote = false;  // written before the volume is published
   std::atomic<bool> posixRefused{false};
 };
 
 // Every volume met, under the lock; it never shrinks, so listings keep
-// pointers into it. A volume that cannot be told is taken for a local one.
+// pointers into it.
 SRWLOCK VolumesLock = SRWLOCK_INIT;
 std::deque<Volume> Volumes;
 Volume UnknownVolume;
 
 // Whether the open item lies on a network file system (a share, a
-// redirected drive) by its device's characteristics.
-bool OnRemoteDevice(HANDLE handle) {
+// redirected drive) by its device's characteristics, asked of the handle
+// itself every time.
+winrules::Device DeviceOf(HANDLE handle) {
   static const NtQueryVolumeInformationFileFn query =
       NtdllFunction<NtQueryVolumeInformationFileFn>("NtQueryVolumeInformationFile");
   constexpr ULONG kFsDeviceInformation = 4;     // FileFsDeviceInformation
@@ -157,8 +164,10 @@ bool OnRemoteDevice(HANDLE handle) {
     ULONG deviceType, characteristics;
   } device{};
   IO_STATUS_BLOCK status;
-  if (!query || query(handle, &status, &device, sizeof device, kFsDeviceInformation) < 0) return false;
-  return (device.characteristics & kRemoteDevice) || device.deviceType == kNetworkFileSystem;
+  if (!query || query(handle, &status, &device, sizeof device, kFsDeviceInformation) < 0)
+    return winrules::Device::Unknown;
+  const bool remote = (device.characteristics & kRemoteDevice) || device.deviceType == kNetworkFileSystem;
+  return remote ? winrules::Device::Remote : winrules::Device::Local;
 }
 
 // The volume of the open item `handle`, found in the table or added to it.
@@ -172,7 +181,6 @@ Volume* VolumeOfHandle(HANDLE handle) {
   if (!volume) {
     volume = &Volumes.emplace_back();
     volume->serial = info.dwVolumeSerialNumber;
-    volume->remote = OnRemoteDevice(handle);
   }
   ReleaseSRWLockExclusive(&VolumesLock);
   return volume;
@@ -216,45 +224,112 @@ std::wstring NameOnVolume(HANDLE handle) {
 
 constexpr DWORD kRecordBytes = 16 * 1024;
 
+// FileIdExtdDirectoryInfo, whose records carry the 128-bit id and the
+// reparse tag; where a volume or the system has no such listing (FAT, Wine),
+// FileIdBothDirectoryInfo, with the 64-bit id and the tag in EaSize.
+constexpr auto kExtendedListing = static_cast<FILE_INFO_BY_HANDLE_CLASS>(19);
+
 struct Listing {
   HANDLE directory = INVALID_HANDLE_VALUE;  // the folder listed; entries are opened relative to it
-  SRWLOCK nameLock = SRWLOCK_INIT;          // any thread may ask for the name
+  // Any thread may ask for the folder's name and identity: the four fields
+  // below are read and written only under `factsLock`.
+  SRWLOCK factsLock = SRWLOCK_INIT;
   bool nameKnown = false;
   std::wstring nameOnVolume;                // the folder's own name, asked for once
-  const FILE_FULL_DIR_INFO* record = nullptr;  // the current entry within `records`
+  bool identityKnown = false;
+  FileIdentity identity;                    // the folder's own identity, asked for once
+  FILE_INFO_BY_HANDLE_CLASS format = kExtendedListing;  // chosen at the first read
+  const unsigned char* record = nullptr;    // the current entry within `records`
   std::wstring name;                        // the current entry's name, terminated
   unsigned char* records = nullptr;         // given back once the listing has been read to its end
   std::atomic<Volume*> volume{nullptr};     // the folder's volume, once asked for or inherited
   // Opened through a junction, mount point or symbolic link, it may lie on
-  // another volume than its parent, whose volume this is. Set before it is shared.
+  // another computer's files; `device` is what its own handle said. Set
+  // before it is shared.
   bool throughLink = false;
-  Volume* parentVolume = nullptr;
+  winrules::Device device = winrules::Device::Local;
 };
 
 namespace {
 
+// One record of either listing, as an entry takes it: the name, the attribute
+// bits (links told by their tags), the folded file id and a file's size.
+struct RecordView {
+  const wchar_t* name;
+  size_t nameLength;
+  uint32_t attributes;
+  uint64_t id, size;
+};
+
+template <typename Record>
+RecordView ViewFrom(const Record& record, uint32_t tag, uint64_t id) {
+  const uint32_t attributes = winrules::LinkBits(record.FileAttributes, tag);
+  const bool file = !(attributes & (kAttrReparsePoint | kAttrDirectory));
+  return {record.FileName, record.FileNameLength / sizeof(wchar_t), attributes, id,
+          file ? static_cast<uint64_t>(record.EndOfFile.QuadPart) : 0};
+}
+
+RecordView ViewOf(const Listing& listing, const unsigned char* at) {
+  if (listing.format == kExtendedListing) {
+    const auto& record = *reinterpret_cast<const FILE_ID_EXTD_DIR_INFO*>(at);
+    uint64_t low, high;
+    std::memcpy(&low, record.FileId.Identifier, 8);
+    std::memcpy(&high, record.FileId.Identifier + 8, 8);
+    return ViewFrom(record, record.ReparsePointTag, winrules::FoldedId(low, high));
+  }
+  const auto& record = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+  const uint32_t tag = record.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? record.EaSize : 0;
+  return ViewFrom(record, tag, static_cast<uint64_t>(record.FileId.QuadPart));
+}
+
 void FillEntry(Listing& listing, DirEntry& entry) {
-  listing.name.assign(listing.record->FileName, listing.record->FileNameLength / sizeof(wchar_t));
+  const RecordView view = ViewOf(listing, listing.record);
+  listing.name.assign(view.name, view.nameLength);
   entry.name = listing.name.c_str();
   entry.nameLength = listing.name.size();
-  entry.attributes = listing.record->FileAttributes;
-  entry.lastWrite = static_cast<uint64_t>(listing.record->LastWriteTime.QuadPart);
+  entry.attributes = view.attributes;
+  entry.listedId = view.id;
+  entry.size = view.size;
+}
+
+// The offset of the record after the one at `at`; 0 at the last of a block.
+DWORD NextOffset(const unsigned char* at) {
+  DWORD offset;  // the first field of both kinds of record
+  std::memcpy(&offset, at, sizeof offset);
+  return offset;
+}
+
+// The folded id of the "." entry in the first block a listing read: the
+// folder's own id, as its parent's listing gives it; 0 where it is not there.
+uint64_t DotId(const Listing& listing) {
+  for (const unsigned char* at = listing.records; at; at = NextOffset(at) ? at + NextOffset(at) : nullptr) {
+    const RecordView view = ViewOf(listing, at);
+    if (view.nameLength == 1 && view.name[0] == L'.') return view.id;
+  }
+  return 0;
 }
 
 // Reads the next block of entries; false at the end (ERROR_NO_MORE_FILES) or on a failure.
-bool ReadBlock(Listing& listing) {
+bool ReadBlock(Listing& listing, bool first = false) {
   if (!listing.records) {
     SetLastError(ERROR_NO_MORE_FILES);
     return false;
   }
-  if (!GetFileInformationByHandleEx(listing.directory, FileFullDirectoryInfo, listing.records, kRecordBytes)) {
+  bool read = GetFileInformationByHandleEx(listing.directory, listing.format, listing.records, kRecordBytes) != 0;
+  const DWORD refused = read ? 0 : GetLastError();
+  if (first && (refused == ERROR_INVALID_PARAMETER || refused == ERROR_INVALID_LEVEL ||
+                refused == ERROR_NOT_SUPPORTED || refused == ERROR_INVALID_FUNCTION)) {
+    listing.format = FileIdBothDirectoryInfo;
+    read = GetFileInformationByHandleEx(listing.directory, listing.format, listing.records, kRecordBytes) != 0;
+  }
+  if (!read) {
     const DWORD code = GetLastError();
     operator delete(listing.records, std::align_val_t{8});
     listing.records = nullptr;
     SetLastError(code);
     return false;
   }
-  listing.record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(listing.records);
+  listing.record = listing.records;
   return true;
 }
 
@@ -274,7 +349,7 @@ Listing* StartListing(HANDLE directory, DirEntry& entry) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  if (!ReadBlock(*listing)) {
+  if (!ReadBlock(*listing, true)) {
     DWORD code = GetLastError();
     ListClose(listing);
     SetLastError(code == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : code);
@@ -285,28 +360,33 @@ Listing* StartListing(HANDLE directory, DirEntry& entry) {
 }
 
 std::wstring FolderName(Listing* listing) {
-  AcquireSRWLockExclusive(&listing->nameLock);
+  AcquireSRWLockExclusive(&listing->factsLock);
   if (!listing->nameKnown) {
     listing->nameOnVolume = NameOnVolume(listing->directory);
     listing->nameKnown = true;
   }
   std::wstring name = listing->nameOnVolume;
-  ReleaseSRWLockExclusive(&listing->nameLock);
+  ReleaseSRWLockExclusive(&listing->factsLock);
   return name;
 }
 
-// Whether `item`, opened as `name` in the listing's folder, is that entry
-// itself rather than what a link there leads to. Where the file system does
-// not name its items, the open itself is trusted.
-bool IsTheEntry(Listing* parent, HANDLE item, const wchar_t* name) {
-  const std::wstring folder = FolderName(parent);
-  const std::wstring itemName = NameOnVolume(item);
-  if (folder.empty() || itemName.empty()) return true;
+// Whether the item named `itemName` on its volume is the entry `name` of the
+// folder named `folder` there, rather than what a link there leads to.
+// Where the file system does not name its items, `unknown` answers.
+bool NamedAsEntry(const std::wstring& folder, const std::wstring& itemName, const wchar_t* name, bool unknown) {
+  if (folder.empty() || itemName.empty()) return unknown;
   std::wstring expected = folder;
   if (expected.back() != L'\\') expected += L'\\';
   expected += name;
   return CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), itemName.c_str(),
                               static_cast<int>(itemName.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Whether `item`, opened as `name` in the listing's folder, is that entry
+// itself; where the file system does not name its items, the open itself
+// is trusted.
+bool IsTheEntry(Listing* parent, HANDLE item, const wchar_t* name) {
+  return NamedAsEntry(FolderName(parent), NameOnVolume(item), name, true);
 }
 
 // The entry `name` itself, opened with `access` and `options` on top of
@@ -322,7 +402,7 @@ HANDLE OpenEntry(Listing* parent, const wchar_t* name, ACCESS_MASK access, ULONG
     return INVALID_HANDLE_VALUE;
   }
   isTheEntry = IsTheEntry(parent, item, name);
-  attributes = tag.FileAttributes | (isTheEntry ? 0 : kAttrReparsePoint);
+  attributes = winrules::LinkBits(tag.FileAttributes, tag.ReparseTag) | (isTheEntry ? 0 : kAttrReparsePoint);
   return item;
 }
 
@@ -373,6 +453,39 @@ bool IdentityOf(HANDLE handle, FileIdentity& identity) {
   return true;
 }
 
+// The identity of the folder `listing` lists, asked for once.
+bool FolderIdentity(Listing* listing, FileIdentity& identity) {
+  AcquireSRWLockExclusive(&listing->factsLock);
+  if (!listing->identityKnown) listing->identityKnown = IdentityOf(listing->directory, listing->identity);
+  const bool known = listing->identityKnown;
+  identity = listing->identity;
+  ReleaseSRWLockExclusive(&listing->factsLock);
+  return known;
+}
+
+// Opening a folder below another one component at a time: each component
+// opened as itself, and refused where it is a reparse point of any kind, or
+// the platform followed a link all the same, or either cannot be told.
+struct NoLinkSteps {
+  const HANDLE kFailed = INVALID_HANDLE_VALUE;
+  HANDLE Open(HANDLE folder, const std::wstring& name) {
+    HANDLE next = OpenAt(folder, name.c_str(), FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT);
+    // A missing component fails as the plain listing call does.
+    if (next == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
+    return next;
+  }
+  bool IsPlainFolder(HANDLE folder, HANDLE opened, const std::wstring& name) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &tag, sizeof tag)) return false;
+    if (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        NamedAsEntry(NameOnVolume(folder), NameOnVolume(opened), name.c_str(), false))
+      return true;
+    SetLastError(kErrorLinkRefused);
+    return false;
+  }
+  void Close(HANDLE handle) { CloseKeepingCode(handle); }
+};
+
 }  // namespace
 
 uint32_t LastErrorCode() { return GetLastError(); }
@@ -405,9 +518,8 @@ bool ListNext(Listing* listing, DirEntry& entry) {
     SetLastError(ERROR_NO_MORE_FILES);
     return false;
   }
-  if (listing->record->NextEntryOffset != 0) {
-    listing->record = reinterpret_cast<const FILE_FULL_DIR_INFO*>(
-        reinterpret_cast<const unsigned char*>(listing->record) + listing->record->NextEntryOffset);
+  if (const DWORD next = NextOffset(listing->record)) {
+    listing->record += next;
   } else if (!ReadBlock(*listing)) {
     return false;
   }
@@ -423,30 +535,51 @@ void ListClose(Listing* listing) {
 }
 
 Listing* ListFirstNoLinksBelow(const std::wstring& base, const std::wstring& below, DirEntry& entry) {
-  // Each component's own reparse bit, then the listing as ListFirst gives it.
-  for (size_t end = below.find(L'\\');; end = below.find(L'\\', end + 1)) {
-    const DWORD bits = GetFileAttributesW(SystemPath(base + L'\\' + below.substr(0, end)).c_str());
-    if (bits != INVALID_FILE_ATTRIBUTES && (bits & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      SetLastError(kErrorLinkRefused);
-      return nullptr;
-    }
-    if (end == std::wstring::npos) break;
+  // `base` as ListFirst opens it, then one component at a time below it.
+  HANDLE folder = CreateFileW(SystemPath(base).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                              kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) SetLastError(ERROR_PATH_NOT_FOUND);
+    return nullptr;
   }
-  return ListFirst(base + L'\\' + below + L"\\*", entry);
+  NoLinkSteps steps;
+  folder = winrules::OpenNoLinksBelow(steps, folder, below);
+  return folder == INVALID_HANDLE_VALUE ? nullptr : StartListing(folder, entry);
 }
 
 Listing* ListChild(Listing* parent, const DirEntry& child, const std::wstring&, DirEntry& entry) {
-  HANDLE directory = OpenAt(parent->directory, child.name, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
+  // Listed as no link, it is opened as itself (on its parent's volume,
+  // whatever stands there now) and must still be the directory listed: one
+  // swapped for a link since is refused, as a link met now. Its listing's
+  // "." names its id at no cost; where it does not say so, the handle is
+  // asked before anything is refused.
+  const bool throughLink = child.attributes & kAttrReparsePoint;
+  HANDLE directory = OpenAt(parent->directory, child.name, FILE_LIST_DIRECTORY,
+                            FILE_DIRECTORY_FILE | (throughLink ? 0 : FILE_OPEN_REPARSE_POINT));
   if (directory == INVALID_HANDLE_VALUE) return nullptr;
+  // Through a link it may lead anywhere: its own handle says where.
+  const winrules::Device device = throughLink ? DeviceOf(directory) : winrules::Device::Local;
   Listing* listing = StartListing(directory, entry);
   if (!listing) return nullptr;
-  // Only a reparse point leads onto another volume: any other folder is on its parent's.
-  if (child.attributes & kAttrReparsePoint) {
-    listing->throughLink = true;
-    listing->parentVolume = VolumeOf(parent);
-  } else {
+  if (!throughLink) {
+    bool listed = child.listedId != 0 && DotId(*listing) == child.listedId;
+    if (!listed) {
+      FileIdentity folder, opened;
+      if (!FolderIdentity(parent, folder) || !IdentityOf(directory, opened)) {
+        ListClose(listing);
+        return nullptr;
+      }
+      listed = winrules::IsListedChild(child.listedId, folder, opened);
+    }
+    if (!listed) {
+      ListClose(listing);
+      SetLastError(kErrorLinkRefused);
+      return nullptr;
+    }
     listing->volume.store(parent->volume.load(std::memory_order_acquire), std::memory_order_release);
   }
+  listing->throughLink = throughLink;
+  listing->device = device;
   return listing;
 }
 
@@ -459,8 +592,14 @@ Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring
     Refuse(directory, kErrorLinkRefused);
     return nullptr;
   }
+  // A folder kept elsewhere (a cloud provider's placeholder) is never
+  // listed: that could fetch it.
+  if (attributes & kAttrKeptElsewhere) {
+    Refuse(directory, ERROR_FILE_OFFLINE);
+    return nullptr;
+  }
   FileIdentity folder, item;
-  if (!IdentityOf(parent->directory, folder) || !IdentityOf(directory, item)) {
+  if (!FolderIdentity(parent, folder) || !IdentityOf(directory, item)) {
     CloseKeepingCode(directory);
     return nullptr;
   }
@@ -476,7 +615,18 @@ Listing* ListForRemoval(Listing* parent, const wchar_t* name, const std::wstring
 // ---- attributes and identities ----
 
 uint32_t FileAttributes(const std::wstring& path) {
-  return GetFileAttributesW(SystemPath(path).c_str());
+  const std::wstring system = SystemPath(path);
+  const DWORD attributes = GetFileAttributesW(system.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return attributes;
+  // A reparse point's tag tells whether it is a link; untold, it counts as one.
+  HANDLE item = CreateFileW(system.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (item != INVALID_HANDLE_VALUE) {
+    if (!GetFileInformationByHandleEx(item, FileAttributeTagInfo, &tag, sizeof tag)) tag.ReparseTag = 0;
+    CloseHandle(item);
+  }
+  return winrules::LinkBits(attributes, tag.ReparseTag);
 }
 
 uint32_t AttributesAt(Listing* parent, const wchar_t* name, const std::wstring&) {
@@ -492,26 +642,6 @@ bool ListingIdentity(Listing* listing, FileIdentity& identity) {
   return IdentityOf(listing->directory, identity);
 }
 
-uint64_t FileSizeAt(Listing* parent, const wchar_t* name, const std::wstring& path) {
-  // The file itself is never opened (a placeholder could be fetched): its
-  // length is the listing's record where `name` is the entry the listing is
-  // at, as it is while a tree is measured, otherwise a listing of that name.
-  DWORD attributes;
-  uint64_t size;
-  if (parent->records && name == parent->name.c_str()) {
-    attributes = parent->record->FileAttributes;
-    size = static_cast<uint64_t>(parent->record->EndOfFile.QuadPart);
-  } else {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileExW(SystemPath(path).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    FindClose(find);
-    attributes = data.dwFileAttributes;
-    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  }
-  return attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY) ? 0 : size;
-}
-
 bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring&, uint64_t& time, uint64_t* size) {
   HANDLE item = OpenAt(parent->directory, name, 0, FILE_OPEN_REPARSE_POINT);
   if (item == INVALID_HANDLE_VALUE) return false;
@@ -522,10 +652,9 @@ bool LastWriteTimeAt(Listing* parent, const wchar_t* name, const std::wstring&, 
   CloseKeepingCode(item);
   if (!known) return false;
   time = static_cast<uint64_t>(basic.LastWriteTime.QuadPart);
-  if (size)
-    *size = basic.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)
-                ? 0
-                : static_cast<uint64_t>(standard.EndOfFile.QuadPart);
+  // Asked for a file's size, the caller knows it for no link; a cloud
+  // provider's placeholder keeps its reparse bit and has its length.
+  if (size) *size = standard.Directory ? 0 : static_cast<uint64_t>(standard.EndOfFile.QuadPart);
   return true;
 }
 
@@ -547,11 +676,7 @@ bool PathIdentity(const std::wstring& path, FileIdentity& identity) {
 // Windows has no file systems of kernel tables.
 bool OnPseudoFileSystem(Listing*) { return false; }
 
-bool EntersRemoteVolume(Listing* child) {
-  if (!child->throughLink) return false;
-  Volume* volume = VolumeOf(child);
-  return volume->remote && volume != child->parentVolume;
-}
+bool EntersRemoteVolume(Listing* child) { return winrules::EntersRemote(child->throughLink, child->device); }
 
 bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
   HANDLE directory = OpenAt(parent->directory, name, 0, FILE_DIRECTORY_FILE);
