@@ -61,6 +61,7 @@ thread_local std::wstring Held;
 struct Tally {
   std::atomic<uint64_t> workAreas{0}, logs{0}, entries{0}, bytes{0};
   std::atomic<uint64_t> running{0}, otherHost{0}, ownerUnknown{0}, failed{0}, young{0};
+  std::atomic<uint64_t> unread{0};  // by the walk's thread only
 };
 Tally Counts;
 
@@ -89,7 +90,7 @@ void ClearCounts() {
   CountedItems.clear();
   for (std::atomic<uint64_t>* count : {&Counts.workAreas, &Counts.logs, &Counts.entries, &Counts.bytes,
                                        &Counts.running, &Counts.otherHost, &Counts.ownerUnknown, &Counts.failed,
-                                       &Counts.young})
+                                       &Counts.young, &Counts.unread})
     count->store(0);
 }
 
@@ -297,6 +298,7 @@ std::wstring SummaryText() {
     add(MSG_SUMMARY_UNKNOWN_YOUNG, Grouped(Counts.ownerUnknown), Grouped(Counts.young));
     add(MSG_SUMMARY_FAILED, Grouped(Counts.failed), std::wstring());
   }
+  if (Counts.unread != 0) add(MSG_SUMMARY_UNREAD, Grouped(Counts.unread), std::wstring());
   return text;
 }
 
@@ -319,6 +321,7 @@ void WriteSummaryEvent(uint32_t status) {
   if (YoungSince != 0) CountField(json, L"young", Counts.young);
   json.EndObject();
   CountField(json, L"failed", Counts.failed);
+  if (Counts.unread != 0) CountField(json, L"unread", Counts.unread);
   json.Key(L"status");
   json.Uint(status);
   json.Key(L"exit_code");
@@ -562,6 +565,24 @@ bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path, 
   json.EndObject();
   Emit(buffer);
   return true;
+}
+
+void NoteUnreadFolder(const std::wstring& path, uint32_t code) {
+  ++Counts.unread;
+  if (!(OutputFlags & JsonFlag)) return;
+  std::wstring message;
+  plat::SystemMessage(code, message);
+  JsonBuffer buffer;
+  JsonWriter json(buffer);
+  json.StartObject();
+  TextField(json, L"event", L"unread");
+  PathField(json, L"path", path);
+  json.Key(L"code");
+  json.Uint(code);
+  json.Key(L"message");
+  Text(json, Trimmed(message));
+  json.EndObject();
+  Emit(buffer);
 }
 
 void WriteStartEvent() {

@@ -68,6 +68,11 @@ std::wstring TakeJudgement();
 // True when it was taken (nothing is printed then), only with /JSON.
 bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path, const std::wstring& line);
 
+// A folder the walk would have entered could not be listed (code `code`):
+// what it holds was not looked at. Counted for /SUMMARY, and an event of
+// its own with /JSON; plain text passes over it, as it always has.
+void NoteUnreadFolder(const std::wstring& path, uint32_t code);
+
 // With /JSON, the run's first event; called once the command line is accepted.
 void WriteStartEvent();
 

@@ -118,6 +118,7 @@ struct Entry {
   bool plain = false;                   // the workers may list it
   std::atomic<uint8_t> state{Untaken};  // plain entries only
   Folder* folder = nullptr;             // Listed: written before `state`
+  uint32_t failure = 0;                 // Failed: the open's code, 0 when passed over; written before `state`
 };
 
 // Up to kPieceEntries subdirectory entries of one listing, in its order.
@@ -276,7 +277,7 @@ class SharedWalk final : public ShortageRelief {
 
   // Any thread.
   uint8_t Open(const Folder* parent, const wchar_t* name, size_t length, uint32_t attributes, uint64_t listedId,
-               bool ahead, Folder*& made);
+               bool ahead, Folder*& made, uint32_t& failure);
   void Record(Folder* folder, Piece* piece, plat::DirEntry& entry, bool have);
   void Count(Piece* piece, bool ahead);
   void ReadOn(Folder* folder, Piece* before, bool ahead);
@@ -535,7 +536,7 @@ void SharedWalk::ListAhead(Stack& stack, Piece* piece, Entry& entry, size_t& lis
   }
   Folder* folder = nullptr;
   const uint8_t state = Open(piece->folder, piece->names.c_str() + entry.nameAt, entry.nameLength,
-                             entry.attributes, entry.listedId, true, folder);
+                             entry.attributes, entry.listedId, true, folder, entry.failure);
   if (++listed % kWakeEvery == 0) WakeWalk();
   if (state == Returned) noMoreAhead_.store(true, std::memory_order_relaxed);
   const bool goThrough = state == Listed && folder->first.hasJobs;
@@ -578,12 +579,16 @@ void SharedWalk::WakeWalk() {
 // open failed for want of descriptors. `ahead`: read by a worker, so it
 // counts ahead of the walk.
 uint8_t SharedWalk::Open(const Folder* parent, const wchar_t* name, size_t length, uint32_t attributes,
-                         uint64_t listedId, bool ahead, Folder*& made) {
+                         uint64_t listedId, bool ahead, Folder*& made, uint32_t& failure) {
   made = nullptr;
+  failure = 0;
   const plat::DirEntry self{name, length, attributes, listedId};
   plat::DirEntry first;
   plat::Listing* listing = plat::ListChild(parent->listing, self, parent->path, first);
-  if (!listing) return plat::IsShortage(plat::LastErrorCode()) ? Returned : Failed;
+  if (!listing) {
+    failure = plat::LastErrorCode();
+    return plat::IsShortage(failure) ? Returned : Failed;
+  }
   // Passed over as the one-thread walk does: a pseudo file system, or a
   // network one met inside the walk (its items may be other computers').
   if (plat::OnPseudoFileSystem(listing) || plat::EntersRemoteVolume(listing)) {
@@ -803,11 +808,11 @@ void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, st
   }
   if (mine) {
     Folder* folder = nullptr;
-    state = Open(parent, name, entry.nameLength, entry.attributes, entry.listedId, false, folder);
+    state = Open(parent, name, entry.nameLength, entry.attributes, entry.listedId, false, folder, entry.failure);
     if (state == Returned && !alone_) {
       GoAlone();
       MakeGivenBack();
-      state = Open(parent, name, entry.nameLength, entry.attributes, entry.listedId, false, folder);
+      state = Open(parent, name, entry.nameLength, entry.attributes, entry.listedId, false, folder, entry.failure);
     }
     entry.folder = folder;
     entry.state.store(state == Returned ? uint8_t{Failed} : state, std::memory_order_release);
@@ -817,6 +822,9 @@ void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, st
   switch (entry.state.load(std::memory_order_acquire)) {
     case Listed:
       Enter(entry.folder, path);
+      break;
+    case Failed:
+      NoteFailedOpen(path, entry.failure);
       break;
     case Empty:
       // All the walk does in an empty folder is count it.
@@ -859,14 +867,17 @@ void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name,
       break;
   }
   Folder* sub = nullptr;
-  uint8_t state = Open(folder, name, entry.nameLength, attributes, entry.listedId, false, sub);
+  uint32_t failure = 0;
+  uint8_t state = Open(folder, name, entry.nameLength, attributes, entry.listedId, false, sub, failure);
   if (state == Returned && !alone_) {
     GoAlone();
     MakeGivenBack();
-    state = Open(folder, name, entry.nameLength, attributes, entry.listedId, false, sub);
+    state = Open(folder, name, entry.nameLength, attributes, entry.listedId, false, sub, failure);
   }
   if (state == Listed) {
     Enter(sub, path);
+  } else if (state == Returned || state == Failed) {
+    NoteFailedOpen(path, failure);
   } else if (state == Empty) {
     AppendSeparator(path);
     ProgressFolder(path);

@@ -90,9 +90,11 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     // Depth first, before the next entry of this level. A subdirectory that
     // cannot be listed, lies on a pseudo file system, or leads onto a
     // network file system (its items may be other computers') is passed
-    // over silently.
+    // over silently; one that could not be listed is counted.
     plat::DirEntry first;
-    if (plat::Listing* sub = plat::ListChild(listing, entry, path, first)) {
+    plat::Listing* sub = plat::ListChild(listing, entry, path, first);
+    if (!sub) NoteFailedOpen(path, plat::LastErrorCode());
+    if (sub) {
       if (!plat::OnPseudoFileSystem(sub) && !plat::EntersRemoteVolume(sub)) {
         const size_t childLength = path.size();
         AppendSeparator(path);
@@ -106,6 +108,11 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
 }
 
 }  // namespace
+
+void NoteFailedOpen(const std::wstring& path, uint32_t code) {
+  // Gone meanwhile, or found to be a link only now: nothing there was left unread.
+  if (code != 0 && !plat::IsNotFound(code) && code != plat::kErrorLinkRefused) NoteUnreadFolder(path, code);
+}
 
 EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
                     std::wstring_view parent) {

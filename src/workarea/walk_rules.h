@@ -35,6 +35,11 @@ bool LinkMayBeFollowed(plat::Listing* listing, const wchar_t* name, const std::w
 // is stale): only such names are judged.
 bool LooksLikeWorkArea(const wchar_t* name, size_t length);
 
+// A folder `path` that a walk was to enter could not be listed (code
+// `code`): counted as unread, unless it went meanwhile or is a link met now.
+// The walk's own thread, in the walk's order.
+void NoteFailedOpen(const std::wstring& path, uint32_t code);
+
 // What a walk does with a subdirectory entry it reached, in its order.
 enum class EntryPlan { Pass, Remove, Enter };
 // The rule of every /v walk for the subdirectory entry `name` of `listing`,

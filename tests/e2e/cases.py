@@ -496,6 +496,15 @@ CASES = [
       'time\\ntime.sleep(60)\\n" >KEL.EXE && chmod +x KEL.EXE && {{ ./KEL.EXE & }} && until grep -q KEL /proc/$!/comm; '
       'do sleep 0.01; done && mkdir w/_TD$! && chmod a+x .. && "$@"; setpriv --reuid=65534 --regid=65534 '
       '--clear-groups "$@"; r=$?; kill $!; exit $r'),
+    # A folder the walk cannot list, as an ordinary user: plain text passes over it; the numbers and JSON count it.
+    *[C('unread-folder-counted' + k, r'/list %s /v {T}\w' % o, out, only='posix', tree='w/a/_TD{dead}/ w/locked/_TD{dead}/',
+        **j, sort=True, prelude='chmod a+x .. && chmod 0 w/locked && setpriv --reuid=65534 --regid=65534 --clear-groups "$@"')
+      for k, o, out, j in (('', '/summary', [r'FOUND: {T}\w\a\_TD{dead}   ', NONE, 'Would remove 1 work area and 0 log '
+                            'files: 1 file or folder, 0 B.', 'Kept 0 (owner running), 0 (another computer), 0 (owner '
+                            'unknown). Failed 0.', 'Folders that could not be read, and were not looked into: 1.'], {}),
+                           ('-json', '/json', None, dict(json=[dict(event='start'), dict(event='item', path=r'{T}\w\a\_TD{dead}'),
+                            dict(event='unread', path=r'{T}\w\locked', code=13, message='Permission denied'),
+                            dict(event='summary', work_areas=1, unread=1)], sort_events=True)))],
     # Names without an id beside the same with one: only those with an id are work areas or logs.
     C('names-without-an-id-kept', r'/verbose /d {T}\w /userlog', sort=True, tree=NOID + ' ' + WITHID, kept=NOID,
       gone=WITHID, out=[line for a in WITHID.split() for line in (

@@ -28,7 +28,8 @@ def draw_tree(rng, live):
     """The tree as (path, kind, target) rows, made in order; kinds: d (folder), f, l (link), D (folder of mode)."""
     rows, dirs, areas = [], [''], []
     def fill(at, depth):
-        count = rng.choice([0, 2, 5, 8] if depth else [12]) if rng.random() > 0.05 else rng.randint(150, 300)
+        long = rng.random() < 0.05  # a long listing: more than one piece, nothing deep below it
+        count = rng.randint(150, 300) if long else rng.choice([0, 2, 5, 8] if depth else [12])
         for i in range(count):
             r, path = rng.random(), '%s/%s' % (at, 'n%d' % i)
             if r < 0.25:
@@ -51,7 +52,7 @@ def draw_tree(rng, live):
             else:
                 rows.append((path, 'd', None))
                 dirs.append(path)
-                if depth < 5:
+                if depth < 5 and not long and len(rows) < 1500:
                     fill(path, depth + 1)
     fill('', 0)
     return rows
@@ -195,7 +196,7 @@ def main(argv):
     kel = None
     try:
         shutil.copy(shutil.which('sleep'), work + '/KEL.EXE')
-        kel = subprocess.Popen([work + '/KEL.EXE', '600'])
+        kel = subprocess.Popen([work + '/KEL.EXE', 'infinity'])
         runner = Run(binary, interposer, work, '--sanitized' in argv)
         runner.live = kel.pid
         good, count, end = seeds is not None or pinned(runner), 0, time.time() + seconds

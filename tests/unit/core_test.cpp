@@ -79,7 +79,7 @@ TEST(Core, FaultsAndTheirOutcomes) {
       // An owner id whose program cannot be told keeps the item too.
       {{L"/summary", L"/d", L"C:\\w"}, {.call = C::SnapshotOpen, .before = [] { fake::state.processes.push_back({2, L""}); }},
        {0, L"ERROR: The program a process id belongs to cannot be read; what it may own is kept.\n\nRemoved 1 work "
-           L"area and 0 log files: 1 file or folder, 0.0 B.\nKept 1 (owner running), 0 (another computer), 1 (owner "
+           L"area and 0 log files: 1 file or folder, 0 B.\nKept 1 (owner running), 0 (another computer), 1 (owner "
            L"unknown). Failed 0.\n", L"_TD3 "}},
       // Failed allocations and time texts: nothing partly run, nothing leaked.
       {fourItems, {.call = C::HeapAllocate, .nth = 2}, {plat::kErrorNotEnoughMemory, L"", L""}},
