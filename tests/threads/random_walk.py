@@ -13,7 +13,7 @@ memory of a run stays under 8 MiB. A failure prints its seed; --seed S
 reproduces it. The pinned cases first: each failed on an earlier walk.
 Usage: random_walk.py BINARY INTERPOSER [--seconds N] [--seed S] [--sanitized]
 """
-import os, random, shutil, socket, subprocess, sys, tempfile, time
+import difflib, os, random, re, shutil, socket, subprocess, sys, tempfile, time
 
 DEAD, LIMIT_KB = 4000000, 8 * 1024
 HOST = socket.gethostname().split('.')[0][:15].upper()
@@ -112,8 +112,8 @@ class Run:
         err = child.stderr.read()
         child.wait()
         out = open(self.work + '/out', 'rb').read()
-        out = b'\n'.join(l for l in out.split(b'\n') if b'AT TIME' not in l and b'"start"' not in l and
-                         b'"finished"' not in l)
+        out = re.sub(rb',"finished_at":"[^"]*"', b'', out)
+        out = b'\n'.join(l for l in out.split(b'\n') if b'AT TIME' not in l and b'"start"' not in l)
         return out, child.returncode, err, open(self.work + '/left').read(), int(open(self.work + '/rss').read().split()[-1])
 
     def compare(self, label, threads, setup, c, check=None):
@@ -122,7 +122,11 @@ class Run:
         faults = []
         for what, a, b in (('output', one[0], many[0]), ('status', one[1], many[1]), ('tree left', one[3], many[3])):
             if a != b:
-                faults.append('%s differs:\n--- /MT:1\n%s\n--- /MT:%d\n%s' % (what, str(a)[:3000], threads, str(b)[:3000]))
+                lines = [l.decode(errors='replace') if isinstance(l, bytes) else l for l in
+                         difflib.unified_diff(str(a).split('\\n') if what == 'output' else str(a).split('\n'),
+                                              str(b).split('\\n') if what == 'output' else str(b).split('\n'),
+                                              '/MT:1', '/MT:%d' % threads, n=1, lineterm='')]
+                faults.append('%s differs:\n%s' % (what, '\n'.join(lines[:40])))
         for n, run in ((1, one), (threads, many)):
             if run[2]:
                 faults.append('standard error of /MT:%d: %s' % (n, run[2][:2000].decode(errors='replace')))
