@@ -98,11 +98,12 @@ class Run:
         args = c['options'] + ['/v', windows(root), '/MT:%d' % threads]
         for x in c.get('exclude', []):
             args += ['/XD', windows(root + x)]
+        # The mount's content is made in name order: the order of its listing is then the same in every run.
         mounts = ''.join(' && mount %s' % m.format(root) for m in c.get('mounts', []))
         user = 'setpriv --reuid=65534 --regid=65534 --clear-groups ' if c.get('user') else ''
         script = ('true%s && %s && (%sexec /usr/bin/time -f %%M -o %s/rss %senv LD_PRELOAD=%s "$@" >%s/out); r=$?; '
                   'cd %s && find . -printf "%%p %%y\\n" | sort >%s/left; exit $r') % (
-            mounts, 'cp -a %s/mnt/. %s/m' % (self.work, root) if c.get('mounts') else 'true',
+            mounts, 'tar -C %s/mnt --sort=name -cf - . | tar -C %s/m -xpf -' % (self.work, root) if c.get('mounts') else 'true',
             'ulimit -n %s; ' % c['limit'] if c.get('limit') else '', self.work, user, self.interposer, self.work, root,
             self.work)
         env = dict(os.environ, LC_ALL='C.UTF-8', ASAN_OPTIONS='verify_asan_link_order=0',
@@ -146,7 +147,7 @@ def draw_condition(rng, rows):
     if folders and rng.random() < 0.3:
         c['exclude'] = [rng.choice(folders)]
     if rng.random() < 0.5:
-        c['mounts'] = ['-t tmpfs none {0}/m', '--bind {0}/n0 {0}/n1']
+        c['mounts'] = ['-t tmpfs none {0}/m', '--bind {0}/b0 {0}/b1']
     who = rng.choice(['none', 'worker', 'walk', 'probe', 'mounts', 'every'])
     code = rng.choice([24, 13]) if who in ('probe', 'mounts') else 24
     if who == 'every':  # two worker opens in every few fail for want of descriptors; deny* never opens
@@ -213,9 +214,8 @@ def main(argv):
             def setup(root):
                 make(root, rows, old)
                 if c.get('mounts'):
-                    os.makedirs(root + '/m', exist_ok=True)
-                    os.makedirs(root + '/n0', exist_ok=True)
-                    os.makedirs(root + '/n1', exist_ok=True)
+                    for d in ('m', 'b0/_TD%d' % (DEAD + 7), 'b0/x/_TD%d' % (DEAD + 8), 'b1'):
+                        os.makedirs(root + '/' + d)
                     os.makedirs(work + '/mnt')
                     make(work + '/mnt', draw_tree(random.Random(seed + 1), kel.pid)[:40], set())
             if not runner.compare('seed %d' % seed, rng.randint(2, 16), setup, c):
