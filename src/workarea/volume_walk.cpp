@@ -39,6 +39,21 @@ std::set<IdentityKey> LinkTargets;
 // The folders /XD named, as found when the run started.
 std::set<IdentityKey> ChosenExclusions;
 
+// Removals this walk made on the program's thread. After one, an entry of a
+// listing read before it may be gone: the same folder reached a second way,
+// deeper, had the item removed there.
+uint64_t RemovalsMade = 0;
+
+// True when the work-area entry `name` is no longer there: a removal this
+// walk made took it. Only "not found" says so.
+bool GoneMeanwhile(plat::Listing* listing, const plat::DirEntry& entry, const std::wstring& path) {
+  if (!DeleteEnabled || RemovalsMade == 0 || (entry.attributes & plat::kAttrReparsePoint) ||
+      !LooksLikeWorkArea(entry.name, entry.nameLength))
+    return false;
+  return plat::AttributesAt(listing, entry.name, path) == plat::kInvalidAttributes &&
+         plat::IsNotFound(plat::LastErrorCode());
+}
+
 IdentityKey KeyOf(const plat::FileIdentity& identity) { return {identity.volume, identity.file, identity.fileHigh}; }
 
 // E, E: and E:\ all become E:\; any other path gains a final separator.
@@ -84,8 +99,14 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     path.resize(stem);
     path.append(name, entry.nameLength);
     const std::wstring_view parent = typed ? std::wstring_view(*typed) : std::wstring_view(path).substr(0, parentLength);
+    // A work area listed before and removed meanwhile is passed over, as
+    // the shared walk passes it over: it was told where it was removed.
+    if (GoneMeanwhile(listing, entry, path)) continue;
     const EntryPlan plan = PlanEntry(listing, name, entry.attributes, path, parent);
-    if (plan == EntryPlan::Remove) RemoveStaleEntry(listing, name, path);
+    if (plan == EntryPlan::Remove) {
+      RemoveStaleEntry(listing, name, path);
+      ++RemovalsMade;
+    }
     if (plan != EntryPlan::Enter) continue;
     // Depth first, before the next entry of this level. A subdirectory that
     // cannot be listed, lies on a pseudo file system, or leads onto a
@@ -218,6 +239,7 @@ uint32_t WalkVolume(const std::wstring& path) {
   if (!listing) return plat::LastErrorCode();
   std::wstring buffer = base;
   LinkTargets.clear();
+  RemovalsMade = 0;
   // As many threads as processors, up to 8, unless /MT said otherwise.
   const uint32_t threads = WalkThreads ? WalkThreads : std::min<uint32_t>(plat::ProcessorCount(), 8);
   if (threads <= 1 || !WalkShared(listing, entry, path, buffer, threads)) WalkListing(listing, entry, &path, 0, buffer);
