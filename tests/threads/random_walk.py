@@ -171,7 +171,13 @@ def pinned(runner):
     def mount_tree(root):
         tree(['n0/x', 'n1', 'm'])(root)
         os.makedirs(runner.work + '/mnt/_TD%d/in' % DEAD)
+    def second_way(root):  # b/lx leads to a/x, and a/x/l to a, through which a/x is met again inside itself
+        tree(['b'] + ['a/x/_TD%d' % (DEAD + i) for i in range(6)])(root)
+        os.symlink(root + '/a/x', root + '/b/lx')
+        os.symlink(root + '/a', root + '/a/x/l')
     cases = [
+        # The inner walk of a/x removes its areas; the outer listing of it, read before, still names them.
+        ('second-way-inside-itself', second_way, dict(options=['/verbose'])),
         # A folder that can be read but not searched, as nobody: its area is judged, and fails, on any threads.
         ('unsearchable', tree(['a%d/_TD%d/inner' % (i, DEAD + i) for i in range(10)] + ['z/_TD%d' % (DEAD + 99)],
                               {'z': 0o644}), dict(user=True, options=['/verbose'])),
