@@ -48,6 +48,7 @@ struct OpenItem {
   std::wstring judged;  // the lines held while a stale item was judged (/MINAGE)
   bool identified = false;  // `identity` holds what the item is
   plat::FileIdentity identity;
+  bool counted = true;  // the first time this item was met: it is counted when it ends
 };
 
 namespace {
@@ -69,14 +70,16 @@ Tally Counts;
 thread_local bool NextIdentified = false;
 thread_local plat::FileIdentity NextIdentity;
 
-// The items counted so far, by identity. Any thread that ends an item
-// touches it, only while it holds CountedLock (a spin lock: the set is
-// touched briefly, once an item); cleared between runs.
+// The items met so far, by identity. The thread that begins an item (the
+// walk's) touches it, only while it holds CountedLock (a spin lock: the set
+// is touched briefly, once an item); cleared between runs.
 std::set<std::tuple<uint64_t, uint64_t, uint64_t>> CountedItems;
 std::atomic_flag CountedLock = ATOMIC_FLAG_INIT;
 
-// True the first time the item `identity` is ended.
-bool FirstEnded(const plat::FileIdentity& identity) {
+// True the first time the item `identity` is met. Asked when an item is
+// begun, on the walk's thread in the walk's order, so that whichever
+// thread ends it, the one counted is the one one thread would count.
+bool FirstMet(const plat::FileIdentity& identity) {
   while (CountedLock.test_and_set(std::memory_order_acquire)) {
   }
   const bool first = CountedItems.insert({identity.volume, identity.file, identity.fileHigh}).second;
@@ -481,6 +484,7 @@ void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int
   Current.judged.clear();
   Current.identified = NextIdentified;
   Current.identity = NextIdentity;
+  Current.counted = !NextIdentified || FirstMet(NextIdentity);
   NextIdentified = false;
 }
 
@@ -488,8 +492,7 @@ void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t 
   if (!Current.open) return;
   Current.open = false;
   // Counted once however often it is met; its lines stay as they are.
-  const bool counted = !Current.identified || FirstEnded(Current.identity);
-  if (counted) switch (action) {
+  if (Current.counted) switch (action) {
     case ActionRemoved:
     case ActionWouldRemove:
       ++(Current.kind == WorkAreaItem ? Counts.workAreas : Counts.logs);
