@@ -1004,7 +1004,7 @@ bool SharedWalk::RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, c
   } else if (!plat::IsNotFound(plat::LastErrorCode())) {
     return false;
   }
-  return plat::AttributesAt(listing, name, path) == plat::kInvalidAttributes && plat::IsNotFound(plat::LastErrorCode());
+  return EntryGone(listing, name, path);
 }
 
 // The walk goes on as the one-thread walk: the workers stop (whatever they

@@ -50,8 +50,7 @@ bool GoneMeanwhile(plat::Listing* listing, const plat::DirEntry& entry, const st
   if (!DeleteEnabled || RemovalsMade == 0 || (entry.attributes & plat::kAttrReparsePoint) ||
       !LooksLikeWorkArea(entry.name, entry.nameLength))
     return false;
-  return plat::AttributesAt(listing, entry.name, path) == plat::kInvalidAttributes &&
-         plat::IsNotFound(plat::LastErrorCode());
+  return EntryGone(listing, entry.name, path);
 }
 
 IdentityKey KeyOf(const plat::FileIdentity& identity) { return {identity.volume, identity.file, identity.fileHigh}; }
@@ -129,6 +128,10 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
 }
 
 }  // namespace
+
+bool EntryGone(plat::Listing* listing, const wchar_t* name, const std::wstring& path) {
+  return plat::AttributesAt(listing, name, path) == plat::kInvalidAttributes && plat::IsNotFound(plat::LastErrorCode());
+}
 
 void NoteFailedOpen(const std::wstring& path, uint32_t code) {
   // Gone meanwhile, or found to be a link only now: nothing there was left unread.

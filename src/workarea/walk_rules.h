@@ -40,6 +40,10 @@ bool LooksLikeWorkArea(const wchar_t* name, size_t length);
 // The walk's own thread, in the walk's order.
 void NoteFailedOpen(const std::wstring& path, uint32_t code);
 
+// True when the entry `name` of `listing` is not there any longer. Only
+// "not found" says so: an entry that cannot be looked at is still there.
+bool EntryGone(plat::Listing* listing, const wchar_t* name, const std::wstring& path);
+
 // What a walk does with a subdirectory entry it reached, in its order.
 enum class EntryPlan { Pass, Remove, Enter };
 // The rule of every /v walk for the subdirectory entry `name` of `listing`,
