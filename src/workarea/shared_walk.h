@@ -244,16 +244,16 @@ class JobBoard {
   void Offer(size_t stack, Piece* piece);
   void Withdraw(size_t stack);
   // A worker's next removal or job; it sleeps until there is one, or until
-  // the board stops (then neither). A job is taken only while `room()`.
-  // Before it sleeps it wakes the walk, which may need what it published.
-  template <typename Room>
-  Next AwaitNext(Room room);
+  // the board stops (then neither). A job is taken only while the store
+  // has room. Before it sleeps it wakes the walk, which may need what it
+  // published.
+  Next AwaitNext(const ListingStore& store);
   // A queued removal, if any.
   Task* TakeTask();
-  // A worker waits while `full()` holds, making queued removals meanwhile
-  // through `run`; the board stopping ends the wait.
-  template <typename Full, typename Run>
-  void AwaitRoom(Full full, Run run);
+  // A worker waits while the store is full (and listing ahead has not
+  // stopped): a removal queued meanwhile is returned for it to make; null
+  // once there is room, or the board stops.
+  Task* AwaitRoom(const ListingStore& store);
   // Queues a removal for the workers; false when kQueueLimit wait already.
   bool Queue(Task* task);
   // True when removals are queued (a hint, between pieces).
@@ -380,42 +380,6 @@ class Workers {
 };
 
 // ---- templates ----
-
-template <typename Room>
-Next JobBoard::AwaitNext(Room room) {
-  Guard guard(*this);
-  for (;;) {
-    if (Task* task = TakeTaskLocked()) return {task, {}};
-    if (stopping_) return {};
-    if (room()) {
-      if (Job job = TakeJobLocked(); job.piece) return {nullptr, job};
-    }
-    // Before it sleeps, the walk may need what this thread published. (The
-    // walk's gate is only ever taken after this lock, never before it.)
-    WakeWalk();
-    if (!queue_.empty() || stopping_) continue;
-    if (room()) {
-      if (Job job = TakeJobLocked(); job.piece) return {nullptr, job};
-    }
-    SleepLocked();
-  }
-}
-
-template <typename Full, typename Run>
-void JobBoard::AwaitRoom(Full full, Run run) {
-  for (;;) {
-    Task* task = nullptr;
-    {
-      Guard guard(*this);
-      while (!task && full() && !stopping_) {
-        task = TakeTaskLocked();
-        if (!task) SleepLocked();
-      }
-    }
-    if (!task) return;
-    run(task);
-  }
-}
 
 template <typename Ready>
 void JobBoard::WalkSleepsUnless(Ready ready) {

@@ -125,6 +125,31 @@ Task* JobBoard::TakeTaskLocked() {
   return task;
 }
 
+Next JobBoard::AwaitNext(const ListingStore& store) {
+  Guard guard(*this);
+  for (;;) {
+    if (Task* task = TakeTaskLocked()) return {task, {}};
+    if (stopping_) return {};
+    if (store.Room()) {
+      if (Job job = TakeJobLocked(); job.piece) return {nullptr, job};
+    }
+    // Before it sleeps, the walk may need what this thread published. What
+    // would end the sleep is woken under the lock, which this thread holds
+    // until it sleeps: nothing is missed meanwhile.
+    WakeWalk();
+    SleepLocked();
+  }
+}
+
+Task* JobBoard::AwaitRoom(const ListingStore& store) {
+  Guard guard(*this);
+  while (store.Full() && !store.Stopped() && !stopping_) {
+    if (Task* task = TakeTaskLocked()) return task;
+    SleepLocked();
+  }
+  return nullptr;
+}
+
 Task* JobBoard::TakeTask() {
   Guard guard(*this);
   return TakeTaskLocked();

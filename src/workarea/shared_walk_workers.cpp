@@ -36,7 +36,7 @@ void Workers::Work(size_t stack) {
   // Pieces listed, across jobs: the walk is woken every kWakeEvery of them.
   size_t listed = 0;
   for (;;) {
-    const Next next = board_.AwaitNext([this] { return store_.Room(); });
+    const Next next = board_.AwaitNext(store_);
     if (next.task) {
       RunQueued(next.task);
       continue;
@@ -127,7 +127,7 @@ void Workers::ListAhead(size_t stack, Piece* piece, Entry& entry, size_t& listed
 void Workers::AwaitRoom() {
   if (!store_.Full()) return;
   board_.WakeWalk();
-  board_.AwaitRoom([this] { return store_.Full() && !store_.Stopped(); }, [this](Task* task) { RunQueued(task); });
+  while (Task* task = board_.AwaitRoom(store_)) RunQueued(task);
 }
 
 }  // namespace sharedwalk

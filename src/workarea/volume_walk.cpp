@@ -138,34 +138,45 @@ void NoteFailedOpen(const std::wstring& path, uint32_t code) {
   if (code != 0 && !plat::IsNotFound(code) && code != plat::kErrorLinkRefused) NoteUnreadFolder(path, code);
 }
 
+EntryClass ClassOf(const wchar_t* name, size_t length, uint32_t attributes, const std::wstring* path) {
+  EntryClass entryClass{LooksLikeWorkArea(name, length), EntrySort::Folder};
+  // A placeholder of a folder kept elsewhere, or an offline one: listing
+  // it would fetch it.
+  if ((attributes & plat::kAttrKeptElsewhere) || (path && IsExcluded(*path)))
+    entryClass.sort = EntrySort::Pass;
+  else if (attributes & plat::kAttrReparsePoint)
+    entryClass.sort = EntrySort::Link;
+  return entryClass;
+}
+
 EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
                     std::wstring_view parent) {
-  if (IsStaleWorkAreaAt(listing, name, path, parent))
+  const EntryClass entryClass = ClassOf(name, std::wcslen(name), attributes, &path);
+  if (entryClass.judged && IsStaleWorkAreaAt(listing, name, path, parent))
     return DeleteEnabled || ItemOpen() ? EntryPlan::Remove : EntryPlan::Pass;
-  // A placeholder of a folder kept elsewhere, or an offline one: listing
-  // it would fetch it. A work-area name above was judged all the same.
-  if (attributes & plat::kAttrKeptElsewhere) return EntryPlan::Pass;
-  if (IsExcluded(path)) return EntryPlan::Pass;
   // Identities are only looked up for links, and for every directory
   // where /XD named folders: a walk without either costs nothing more.
   plat::FileIdentity identity;
-  const bool link = attributes & plat::kAttrReparsePoint;
-  if (link && !LinkMayBeFollowed(listing, name, path, identity)) return EntryPlan::Pass;
-  if (IsChosenExclusion(listing, name, path, link, identity)) return EntryPlan::Pass;
-  return EntryPlan::Enter;
+  switch (entryClass.sort) {
+    case EntrySort::Pass:
+      return EntryPlan::Pass;
+    case EntrySort::Link:
+      if (!LinkMayBeFollowed(listing, name, path, identity)) return EntryPlan::Pass;
+      return IsChosenExclusion(listing, name, path, true, identity) ? EntryPlan::Pass : EntryPlan::Enter;
+    case EntrySort::Folder:
+      break;
+  }
+  return IsChosenExclusion(listing, name, path, false, identity) ? EntryPlan::Pass : EntryPlan::Enter;
 }
 
 EntryKind ClassifyEntry(plat::Listing* listing, const plat::DirEntry& entry, const std::wstring* folderPath,
                         std::wstring& childPath) {
   if (IsDotEntry(entry.name) || !(entry.attributes & plat::kAttrDirectory)) return EntryKind::Pass;
-  if ((entry.attributes & plat::kAttrReparsePoint) || LooksLikeWorkArea(entry.name, entry.nameLength))
-    return EntryKind::ForWalk;
-  if (entry.attributes & plat::kAttrKeptElsewhere) return EntryKind::Pass;
-  // Where the folder's path is not kept it is longer than any exclusion.
-  if (folderPath) {
-    childPath.assign(*folderPath).append(entry.name, entry.nameLength);
-    if (IsExcluded(childPath)) return EntryKind::Pass;
-  }
+  if (folderPath) childPath.assign(*folderPath).append(entry.name, entry.nameLength);
+  const EntryClass entryClass =
+      ClassOf(entry.name, entry.nameLength, entry.attributes, folderPath ? &childPath : nullptr);
+  if (entryClass.judged || (entry.attributes & plat::kAttrReparsePoint)) return EntryKind::ForWalk;
+  if (entryClass.sort == EntrySort::Pass) return EntryKind::Pass;
   if (AnyChosenExclusion() && IsChosenExclusion(listing, entry.name, childPath, false, plat::FileIdentity{}))
     return EntryKind::Pass;
   return EntryKind::Plain;

@@ -44,22 +44,37 @@ void NoteFailedOpen(const std::wstring& path, uint32_t code);
 // "not found" says so: an entry that cannot be looked at is still there.
 bool EntryGone(plat::Listing* listing, const wchar_t* name, const std::wstring& path);
 
+// What a subdirectory entry's name, attributes and path say of it, before
+// anything is looked up or judged: the one order both walks go by. `judged`:
+// its name has the form of a work-area name, judged before all else. Then
+// Pass: passed over silently (a placeholder of a folder kept elsewhere, or
+// an excluded folder); Link: a link, followed only where the link rules let
+// it; Folder: entered unless /XD named it. `path` is the entry's full path,
+// or null where it is longer than any exclusion. No call is made.
+enum class EntrySort { Pass, Link, Folder };
+struct EntryClass {
+  bool judged;
+  EntrySort sort;
+};
+EntryClass ClassOf(const wchar_t* name, size_t length, uint32_t attributes, const std::wstring* path);
+
 // What a walk does with a subdirectory entry it reached, in its order.
 enum class EntryPlan { Pass, Remove, Enter };
 // The rule of every /v walk for the subdirectory entry `name` of `listing`,
 // with `attributes`, whose full path is `path`, in the folder the trace
-// names `parent`: judges a work-area name (printing its trace lines), then
-// passes over the excluded folders, a link that may not be followed and the
-// /XD folders. Only the walk's own thread applies it, in the walk's order.
+// names `parent`: ClassOf, with its side effects: a work-area name is
+// judged (its trace lines printed), a link's target looked up, /XD matched.
+// Only the walk's own thread applies it, in the walk's order.
 EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
                     std::wstring_view parent);
 
 // What a thread listing ahead of the walk may do with an entry: Plain, a
-// subdirectory it may list itself, as PlanEntry would enter it whatever
-// came before; ForWalk, a work-area name or a link, for the walk to plan;
-// Pass, anything PlanEntry passes over silently whenever it comes.
-// `folderPath` is the listing's path with its final separator, or null
-// where it is longer than any exclusion; `childPath` is scratch.
+// folder it may list itself, as PlanEntry would enter it whatever came
+// before; ForWalk, one to be judged, or a link (the walk looks at it
+// again after the removals before it), for the walk to plan; Pass, what
+// PlanEntry passes over silently whenever it comes. `folderPath` is the
+// listing's path with its final separator, or null where it is longer
+// than any exclusion; `childPath` is scratch.
 enum class EntryKind { Pass, Plain, ForWalk };
 EntryKind ClassifyEntry(plat::Listing* listing, const plat::DirEntry& entry, const std::wstring* folderPath,
                         std::wstring& childPath);
