@@ -63,7 +63,7 @@ void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
     }
     child.resize(stem);
     child.append(name, entry.nameLength);
-    RemoveStaleEntry(listing, name, child);
+    RemoveStaleLog(listing, name, child);
   } while (plat::ListNext(listing, entry));
   plat::ListClose(listing);
 }

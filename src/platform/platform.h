@@ -208,6 +208,7 @@ struct Snapshot;  // opaque, one picture of the running processes
 // may hold every other process too (Windows, the fake) or only the caller
 // (POSIX, where a full picture costs a /proc listing per question). Null on
 // failure, or when whether `processId` runs cannot be known (LastErrorCode()).
+// Any thread may take one; a snapshot is used by the thread that took it.
 Snapshot* SnapshotOpen(uint32_t processId);
 // Moves to the first / next process; false when there is none (then
 // LastErrorCode() is kErrorNoMoreProcesses) or on failure.

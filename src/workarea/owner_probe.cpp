@@ -25,25 +25,16 @@ bool IsOwnerImage(std::wstring& image) {
          std::wcsncmp(image.c_str(), kOwnerImagePrefix, kOwnerImagePrefixLength) == 0;
 }
 
-}  // namespace
 
-bool OwnerStateUnknown = false;
-thread_local ShortageRelief* WalkRelief = nullptr;
-
-bool IsOwnerAlive(uint32_t processId) {
-  OwnerStateUnknown = false;
-  plat::Snapshot* snapshot = plat::SnapshotOpen(processId);
-  if (!snapshot && plat::IsShortage(plat::LastErrorCode()) && WalkRelief && WalkRelief->Relieve())
-    snapshot = plat::SnapshotOpen(processId);
-  if (!snapshot) return ProbeFailed(plat::LastErrorCode());
-
+// Looks through `snapshot` for process `processId` running as KEL.EXE:
+// Running, NotRunning, or Unknown with the code that says why. Prints
+// nothing and touches no shared state: any thread may look.
+OwnerNow FindOwner(plat::Snapshot* snapshot, uint32_t processId, uint32_t& code) {
   uint32_t id = 0;
   if (!plat::SnapshotFirst(snapshot, id)) {
-    uint32_t code = plat::LastErrorCode();
-    plat::SnapshotClose(snapshot);
-    return ProbeFailed(code);
+    code = plat::LastErrorCode();
+    return OwnerNow::Unknown;
   }
-
   bool found = false;
   do {
     if (id != processId) continue;
@@ -58,21 +49,49 @@ bool IsOwnerAlive(uint32_t processId) {
       found = IsOwnerImage(image);
     }
     if (!told) {
-      plat::SnapshotClose(snapshot);
-      return ProbeFailed(MSG_OWNER_IMAGE_UNKNOWN);
+      code = MSG_OWNER_IMAGE_UNKNOWN;
+      return OwnerNow::Unknown;
     }
   } while (!found && plat::SnapshotNext(snapshot, id));
   // A picture that broke off before its end may have hidden the owner.
   if (!found && plat::LastErrorCode() != plat::kErrorNoMoreProcesses) {
-    const uint32_t code = plat::LastErrorCode();
-    plat::SnapshotClose(snapshot);
-    return ProbeFailed(code);
+    code = plat::LastErrorCode();
+    return OwnerNow::Unknown;
   }
-  plat::SnapshotClose(snapshot);
+  return found ? OwnerNow::Running : OwnerNow::NotRunning;
+}
 
+}  // namespace
+
+bool OwnerStateUnknown = false;
+thread_local ShortageRelief* WalkRelief = nullptr;
+
+bool IsOwnerAlive(uint32_t processId) {
+  OwnerStateUnknown = false;
+  plat::Snapshot* snapshot = plat::SnapshotOpen(processId);
+  if (!snapshot && plat::IsShortage(plat::LastErrorCode()) && WalkRelief && WalkRelief->Relieve())
+    snapshot = plat::SnapshotOpen(processId);
+  if (!snapshot) return ProbeFailed(plat::LastErrorCode());
+  uint32_t code = 0;
+  const OwnerNow owner = FindOwner(snapshot, processId, code);
+  plat::SnapshotClose(snapshot);
+  if (owner == OwnerNow::Unknown) return ProbeFailed(code);
+
+  const bool found = owner == OwnerNow::Running;
   // Under /MINAGE an owner that is not running leaves the verdict to the
   // item's age, which the removal reads.
   if ((RunFlags & VerboseFlag) && (found || YoungSince == 0))
     ReportMessage(found ? MSG_PROCESS_ACTIVE : MSG_PROCESS_NOT_ACTIVE, nullptr, nullptr, false);
   return found;
+}
+
+OwnerNow OwnerRunsNow(uint32_t processId, uint32_t& code) {
+  plat::Snapshot* snapshot = plat::SnapshotOpen(processId);
+  if (!snapshot) {
+    code = plat::LastErrorCode();
+    return OwnerNow::Unknown;
+  }
+  const OwnerNow owner = FindOwner(snapshot, processId, code);
+  plat::SnapshotClose(snapshot);
+  return owner;
 }

@@ -196,7 +196,32 @@ thread_local bool GiveUpOnShortage = false;
 
 namespace {
 
-bool MeasureAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure) {
+// The owner of the stale work area `name` is asked for again just before
+// its removal: with threads the removal may run long after the judgement,
+// and the id may have been taken meanwhile by a new KEL.EXE. True when the
+// item may go; otherwise it is kept and told as kept, as the judgement
+// would have told it now, and `gaveUp` says instead when a shortage made
+// the question give up (GiveUpOnShortage), unreported.
+bool OwnerStillGone(const wchar_t* name, const std::wstring& path, bool& gaveUp) {
+  int32_t processId = 0;
+  if (!WorkAreaOwnerId(name, processId)) return true;
+  uint32_t code = 0;
+  const OwnerNow owner = OwnerRunsNow(static_cast<uint32_t>(processId), code);
+  if (owner == OwnerNow::NotRunning) return true;
+  if (owner == OwnerNow::Unknown && GiveUpOnShortage && plat::IsShortage(code)) {
+    gaveUp = true;
+    return false;
+  }
+  if (RunFlags & VerboseFlag) ReportMessage(MSG_KEPT_ON_SECOND_LOOK, path.c_str(), nullptr, false);
+  if (owner == OwnerNow::Unknown) ReportError(code, nullptr);
+  EndItem(owner == OwnerNow::Running ? VerdictRunning : VerdictOwnerUnknown, ActionKept, 0, 0);
+  return false;
+}
+
+// Measures (where the run accounts for items) and removes the stale item;
+// a work area (`workArea`) only once its owner was asked for again.
+bool MeasureAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure,
+                      bool workArea) {
   // What the entry is, asked once for measuring and removing it.
   const uint32_t attributes = plat::AttributesAt(parent, name, path);
   if (ItemOpen() && !measure.taken) {
@@ -211,6 +236,8 @@ bool MeasureAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& 
     EndItem(VerdictStale, ActionWouldRemove, measure.entries, measure.bytes);
     return true;
   }
+  bool gaveUp = false;
+  if (workArea && !OwnerStillGone(name, path, gaveUp)) return !gaveUp;
   const uint32_t code = RemoveEntry(parent, name, attributes, path);
   if (code == kGaveUp) return false;
   // The trace follows every attempt, a failed one too.
@@ -222,7 +249,7 @@ bool MeasureAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& 
 }  // namespace
 
 bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure) {
-  if (!MeasureAndRemove(parent, name, path, measure)) return false;
+  if (!MeasureAndRemove(parent, name, path, measure, true)) return false;
   SettleOutput();
   return true;
 }
@@ -230,4 +257,10 @@ bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& p
 void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
   StaleMeasure measure;
   RemoveStaleItem(parent, name, path, measure);
+}
+
+void RemoveStaleLog(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+  StaleMeasure measure;
+  MeasureAndRemove(parent, name, path, measure, false);
+  SettleOutput();
 }

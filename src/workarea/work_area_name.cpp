@@ -59,6 +59,14 @@ int32_t ReadProcessId(const wchar_t* text, int base) {
 
 namespace {
 
+// The owner id of a work-area name of form A (`formA`) or B: form A's
+// decimal after "_TD"/"#TD", form B's up to 8 hex digits from position 12.
+int32_t OwnerIdOf(const wchar_t* name, size_t length, bool formA) {
+  if (formA) return ReadProcessId(name + 3, 10);
+  const std::wstring idText = length > 12 ? std::wstring(name + 12, std::min<size_t>(length - 12, 8)) : std::wstring();
+  return ReadProcessId(idText.c_str(), 16);
+}
+
 int JudgeWorkArea(const wchar_t* name, size_t length, std::wstring_view parentText) {
   const bool formA = IsFormA(name, length);
 
@@ -67,9 +75,8 @@ int JudgeWorkArea(const wchar_t* name, size_t length, std::wstring_view parentTe
   const std::wstring parent = reporting ? std::wstring(parentText) : std::wstring();
   if (RunFlags & VerboseFlag) ReportMessage(MSG_FOUND, parent.c_str(), name, false);
 
-  int32_t processId = 0;
+  const int32_t processId = OwnerIdOf(name, length, formA);
   if (formA) {
-    processId = ReadProcessId(name + 3, 10);
     if (name[length - 1] == L'_') {
       // The host runs from the first "_" at position 3 or later up to the closing "_".
       const wchar_t* open = std::wcschr(name + 3, L'_');
@@ -83,9 +90,6 @@ int JudgeWorkArea(const wchar_t* name, size_t length, std::wstring_view parentTe
     }
   } else {
     std::wstring host = length > 21 ? std::wstring(name + 21, name + length) : std::wstring();
-    std::wstring idText = length > 12 ? std::wstring(name + 12, std::min<size_t>(length - 12, 8))
-                                      : std::wstring();
-    processId = ReadProcessId(idText.c_str(), 16);
     BeginItem(WorkAreaItem, parentText, name, processId, host.c_str(), host.size());
     if (!HostMatches(host)) return 0;
   }
@@ -99,6 +103,13 @@ int JudgeWorkArea(const wchar_t* name, size_t length, std::wstring_view parentTe
 }
 
 }  // namespace
+
+bool WorkAreaOwnerId(const wchar_t* name, int32_t& processId) {
+  const size_t length = std::wcslen(name);
+  if (!LooksLikeWorkArea(name, length)) return false;
+  processId = OwnerIdOf(name, length, IsFormA(name, length));
+  return true;
+}
 
 int IsStaleWorkAreaAt(plat::Listing* listing, const wchar_t* name, const std::wstring& path,
                       std::wstring_view parentText) {

@@ -20,6 +20,15 @@ bool IsOwnerAlive(uint32_t processId);
 // not be looked at.
 extern bool OwnerStateUnknown;
 
+// What a second look at the processes finds of an item's owner.
+enum class OwnerNow { NotRunning, Running, Unknown };
+// Whether a process with id `processId` whose image name begins with
+// "KEL.EXE" runs now, asked as IsOwnerAlive asks but quietly: it prints
+// nothing, sets no shared state and asks no walk for relief, so any thread
+// may ask. Unknown, with the code that tells why in `code` (a system code,
+// or MSG_OWNER_IMAGE_UNKNOWN), wherever the answer cannot be had.
+OwnerNow OwnerRunsNow(uint32_t processId, uint32_t& code);
+
 // A walk that holds listings open ahead of where it is, on its own thread:
 // after a shortage (plat::IsShortage) Relieve lets them go, so that the
 // call can be made again as the one-thread walk would make it; false when
@@ -46,6 +55,9 @@ int IsStaleWorkAreaAt(plat::Listing* listing, const wchar_t* name, const std::ws
 bool HoldsId(const wchar_t* text, size_t length, int base);
 // Reads a number as wcstol does in `base`, clamped to 32 signed bits.
 int32_t ReadProcessId(const wchar_t* text, int base);
+// The owner process id that the work-area name `name` holds; false when
+// `name` is no work-area name.
+bool WorkAreaOwnerId(const wchar_t* name, int32_t& processId);
 
 // Removes the entry `name` of the directory `parent` lists (a file, a link,
 // or a directory with everything below it); `path` is its full path, for the
@@ -54,10 +66,15 @@ int32_t ReadProcessId(const wchar_t* text, int base);
 // `path` is extended while the tree is emptied and holds its text again on return.
 uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& path);
 
-// Removes the stale entry `name` of the directory `parent` lists, whose full
-// path is `path`, and traces the attempt in verbose mode; in list mode only
-// measures it where the run accounts for items.
+// Removes the stale work area `name` of the directory `parent` lists, whose
+// full path is `path`, and traces the attempt in verbose mode; in list mode
+// only measures it where the run accounts for items. Just before a removal
+// the owner its name holds is asked for again (OwnerRunsNow): an owner that
+// runs now, or whose state cannot be told now, keeps the item.
 void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path);
+// The same for a stale log file, removed right after its judgement on the
+// same thread: its owner is not asked for again.
+void RemoveStaleLog(plat::Listing* parent, const wchar_t* name, std::wstring& path);
 
 // On a thread that sets it, an open that fails for want of descriptors or
 // memory (plat::IsShortage) makes a removal or a measuring give up at once,
@@ -69,9 +86,10 @@ struct StaleMeasure {
   uint64_t entries = 0, bytes = 0;
   bool taken = false;
 };
-// RemoveStaleEntry with the measure kept by the caller. False when it gave
-// up (GiveUpOnShortage): nothing was reported or counted then, and it is to
-// be called again with the same `measure`, which removes what is left.
+// RemoveStaleEntry with the measure kept by the caller, on any thread.
+// False when it gave up (GiveUpOnShortage): nothing was reported or counted
+// then, and it is to be called again with the same `measure`, which removes
+// what is left.
 bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure);
 
 // Removes the stale work areas directly inside `directory`.

@@ -3,6 +3,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -33,33 +34,36 @@ struct Snapshot {
 namespace {
 
 // /proc, opened at the first look and kept: each lookup is made relative to
-// it. -2 before the first look; -1, with `procError` set, when /proc is
-// missing or is not the process file system (then nothing can be known).
-int procFd = -2;
-int procError = 0;
-uint32_t selfId = 0;
+// it. -2 before the first look; -1 when /proc is missing or is not the
+// process file system (then nothing can be known). Any thread may look: the
+// first to open /proc publishes its descriptor once (a thread that comes
+// second closes its own), and it never changes after.
+std::atomic<int> procFd{-2};
 
 constexpr long kProcSuperMagic = 0x9fa0;
 
 bool OpenProc() {
-  if (procFd == -2) {
-    procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct statfs facts;
-    if (procFd < 0) {
+  int fd = procFd.load(std::memory_order_acquire);
+  if (fd == -2) {
+    fd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
       // A failed open (out of descriptors, say) is not remembered: the next look opens again.
       posix::RecordError(errno);
-      procFd = -2;
       return false;
-    } else if (fstatfs(procFd, &facts) != 0 || facts.f_type != kProcSuperMagic) {
-      procError = ENOENT;
-      close(procFd);
-      procFd = -1;
-    } else {
-      selfId = static_cast<uint32_t>(getpid());
+    }
+    struct statfs facts;
+    if (fstatfs(fd, &facts) != 0 || facts.f_type != kProcSuperMagic) {
+      close(fd);
+      fd = -1;
+    }
+    int published = -2;
+    if (!procFd.compare_exchange_strong(published, fd, std::memory_order_acq_rel, std::memory_order_acquire)) {
+      if (fd >= 0) close(fd);
+      fd = published;
     }
   }
-  if (procFd < 0) posix::RecordError(procError);
-  return procFd >= 0;
+  if (fd < 0) posix::RecordError(ENOENT);
+  return fd >= 0;
 }
 
 // Reads the start of a /proc file into `text`; the length read, or -1.
@@ -186,7 +190,7 @@ Snapshot* SnapshotOpen(uint32_t processId) {
     posix::RecordError(ENOMEM);
     return nullptr;
   }
-  snapshot->ids[0] = selfId;
+  snapshot->ids[0] = static_cast<uint32_t>(getpid());
   if (runs == 1) {
     snapshot->ids[1] = processId;
     snapshot->count = 2;
