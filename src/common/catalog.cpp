@@ -2,6 +2,7 @@
 #include "common/catalog.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstdio>
 #include <cwchar>
 #include <deque>
@@ -28,10 +29,8 @@ struct OutputSegment {
 
 namespace {
 
-// Where this thread's lines go while it works for the program's thread.
-thread_local OutputSegment* Capture = nullptr;
-// Where its lines go while they are held back (HoldOutput), before all else.
-thread_local std::wstring* Held = nullptr;
+// The program's thread's scope.
+ItemScope Program;
 // The segments not yet written out, in output order; program thread only.
 std::deque<OutputSegment*> Pending;
 
@@ -95,7 +94,7 @@ void WriteNow(const std::wstring& text) {
   plat::WriteText(text.data(), text.size());
 }
 
-void PrintMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
+void PrintMessage(ItemScope& scope, uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
   std::wstring text;
   // The FOUND line joins folder and name: with '/' for an item in the
   // system's own form, whose folder then ends in no '/' of its own.
@@ -116,7 +115,7 @@ void PrintMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, b
     return;
   }
   if (lineEnd) text += L'\n';
-  WriteOutput(text);
+  WriteOutput(scope, text);
 }
 
 // The text for an error code: the catalogue first, then the platform's own
@@ -131,11 +130,12 @@ std::wstring ErrorText(uint32_t code, const wchar_t* insert) {
   return fallback;
 }
 
-// Where this thread's output goes while it cannot go out at once: the
-// segment it writes for the program's thread, or on the program's thread
-// one of its own behind lines still being written. Null: out at once.
-OutputSegment* HeldIn() {
-  if (Capture || Pending.empty()) return Capture;
+// Where `scope`'s output goes while it cannot go out at once: the segment
+// it writes for the program's thread, or on the program's thread one of its
+// own behind lines still being written. Null: out at once.
+OutputSegment* HeldIn(ItemScope& scope) {
+  if (scope.segment || Pending.empty()) return scope.segment;
+  assert(&scope == &Program);
   if (!Pending.back()->own) {
     auto* segment = new OutputSegment;
     segment->own = true;
@@ -159,17 +159,19 @@ size_t EscapeBoundary(const std::wstring& escaped, size_t at) {
   return at;
 }
 
-void WriteOutput(const std::wstring& text) {
-  if (Held)
-    *Held += text;
-  else if (OutputSegment* segment = HeldIn())
+ItemScope& ProgramScope() { return Program; }
+
+void WriteOutput(ItemScope& scope, const std::wstring& text) {
+  if (scope.held)
+    *scope.held += text;
+  else if (OutputSegment* segment = HeldIn(scope))
     segment->text += text;
   else
     WriteNow(text);
 }
 
-void WriteEvent(plat::Event event) {
-  if (OutputSegment* segment = HeldIn())
+void WriteEvent(ItemScope& scope, plat::Event event) {
+  if (OutputSegment* segment = HeldIn(scope))
     segment->events.push_back(std::move(event));
   else
     SendEvent(event);
@@ -181,12 +183,8 @@ OutputSegment* ReserveOutput() {
   return segment;
 }
 
-void CaptureOutput(OutputSegment* segment) { Capture = segment; }
-
-void HoldOutput(std::wstring* text) { Held = text; }
-
-void SettleOutput() {
-  if (!Held && !Capture && Pending.empty()) plat::FlushText();
+void SettleOutput(ItemScope& scope) {
+  if (!scope.held && !scope.segment && Pending.empty()) plat::FlushText();
 }
 
 void CompleteOutput(OutputSegment* segment) { segment->complete.store(true, std::memory_order_release); }
@@ -216,17 +214,17 @@ void LoadErrorPrefix() {
   std::wmemcpy(ErrorPrefix, text.c_str(), text.size() + 1);
 }
 
-void ReportMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
+void ReportMessage(ItemScope& scope, uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
   // With /JSON the events say it all: no line of text goes out.
   if (OutputFlags & JsonFlag) return;
-  PrintMessage(id, insert1, insert2, lineEnd);
+  PrintMessage(scope, id, insert1, insert2, lineEnd);
 }
 
-void ReportLineEnd() {
-  if (!(OutputFlags & JsonFlag)) WriteOutput(L"\n");
+void ReportLineEnd(ItemScope& scope) {
+  if (!(OutputFlags & JsonFlag)) WriteOutput(scope, L"\n");
 }
 
-void ReportError(uint32_t code, const wchar_t* path) {
+void ReportError(ItemScope& scope, uint32_t code, const wchar_t* path) {
   const bool catalogued = code > kCatalogIdBound;
   const std::wstring text = ErrorText(code, catalogued ? path : nullptr);
   std::wstring line = ErrorPrefix;
@@ -237,7 +235,7 @@ void ReportError(uint32_t code, const wchar_t* path) {
     line += L" : ";
   }
   line += text;
-  if (TakeError(code, text, path, line)) return;
+  if (TakeError(scope, code, text, path, line)) return;
   if (EscapeNames && path) {
     // On a terminal the path is shown with its escapes, in the text too.
     const std::wstring marked = Marked(path, std::wcslen(path));
@@ -252,19 +250,19 @@ void ReportError(uint32_t code, const wchar_t* path) {
     }
   }
   line += L'\n';
-  WriteOutput(EscapeNames ? Unmarked(line) : line);
+  WriteOutput(scope, EscapeNames ? Unmarked(line) : line);
 }
 
 void PrintUsage() {
   // Asked for, so printed as text whatever the output options.
   for (uint32_t id = MSG_USAGE_FIRST; id <= MSG_USAGE_LAST; ++id)
-    PrintMessage(id, ProgramName, nullptr, false);
+    PrintMessage(Program, id, ProgramName, nullptr, false);
   // The options added since, one line each.
   static const uint32_t kLaterOptions[] = {MSG_USAGE_EXCLUDE, MSG_USAGE_SUMMARY, MSG_USAGE_JSON, MSG_USAGE_THREADS,
                                            MSG_USAGE_MIN_AGE, MSG_USAGE_EVENTLOG, MSG_USAGE_VERSION};
-  for (uint32_t id : kLaterOptions) PrintMessage(id, nullptr, nullptr, false);
+  for (uint32_t id : kLaterOptions) PrintMessage(Program, id, nullptr, nullptr, false);
 }
 
 void PrintVersion() {
-  PrintMessage(MSG_VERSION, L"" SWEEPDIRS_VERSION_TEXT, L"" SWEEPDIRS_COMMIT, false);
+  PrintMessage(Program, MSG_VERSION, L"" SWEEPDIRS_VERSION_TEXT, L"" SWEEPDIRS_COMMIT, false);
 }

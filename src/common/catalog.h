@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/item_scope.h"
 #include "platform/platform.h"
 #include "sweepdirs.h"  // message ids, generated from res/sweepdirs.mc
 
@@ -21,14 +22,14 @@ void LoadErrorPrefix();
 
 // Prints catalogue message `id` with up to two inserts; with `lineEnd` the
 // line is closed after it. Reports no failure.
-void ReportMessage(uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd);
+void ReportMessage(ItemScope& scope, uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd);
 
 // Closes a line left open by a trace text (one without a line end).
-void ReportLineEnd();
+void ReportLineEnd(ItemScope& scope);
 
 // Prints the error line for `code` (a catalogue id or a system code), about
 // `path` when one is given, followed by an empty line.
-void ReportError(uint32_t code, const wchar_t* path);
+void ReportError(ItemScope& scope, uint32_t code, const wchar_t* path);
 
 // Prints the 13 usage lines, then one line for each option added since.
 void PrintUsage();
@@ -52,29 +53,26 @@ std::wstring EscapedForTerminal(const std::wstring& text);
 // an escape: `at`, or the end of the escape `at` falls inside.
 size_t EscapeBoundary(const std::wstring& escaped, size_t at);
 
-// Writes `text` to standard output through the one output path: in order
-// behind lines other threads are still writing, if any.
-void WriteOutput(const std::wstring& text);
-// The lines this thread writes go into `text` from now on, until it is
-// called with null.
-void HoldOutput(std::wstring* text);
-// An item is settled: what this thread wrote goes out now, so that a run
-// killed later still leaves its lines in a file. Lines held for another
-// thread go out, and out now, once that thread writes them.
-void SettleOutput();
+// Writes `text`, as `scope` writes it, to standard output through the one
+// output path: held back where the scope holds its lines, into the place
+// kept for another thread's lines, else in order behind lines other threads
+// are still writing, if any.
+void WriteOutput(ItemScope& scope, const std::wstring& text);
+// An item is settled: what the program's thread wrote goes out now, so
+// that a run killed later still leaves its lines in a file. Lines written
+// for it by another thread go out, and out now, once they are complete.
+void SettleOutput(ItemScope& scope);
 
 // Hands `event` to the system's log through the same path: in order behind
 // lines other threads are still writing, with the lines it follows.
-void WriteEvent(plat::Event event);
+void WriteEvent(ItemScope& scope, plat::Event event);
 
 // ---- lines written by other threads, in order ----
 struct OutputSegment;
 // On the program's thread: keeps a place, behind everything written so
 // far, for the lines another thread will write.
 OutputSegment* ReserveOutput();
-// On another thread: its lines go into `segment` from now on (null: none).
-void CaptureOutput(OutputSegment* segment);
-// On that thread: `segment` holds all its lines.
+// On the thread that writes into `segment`: it holds all its lines.
 void CompleteOutput(OutputSegment* segment);
 // On the program's thread: writes out the complete segments at the front;
 // true when nothing is held back any more.

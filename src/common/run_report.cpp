@@ -32,31 +32,7 @@ using JsonWriter = rapidjson::Writer<JsonBuffer, WideEncoding, WideEncoding>;
 
 }  // namespace
 
-struct OpenItem {
-  bool open = false;
-  ItemKind kind = WorkAreaItem;
-  std::wstring path;
-  int32_t ownerId = 0;
-  bool hasHost = false;
-  std::wstring host;
-  bool hasError = false;
-  uint32_t errorCode = 0;
-  std::wstring errorMessage;
-  bool errorHasPath = false;
-  std::wstring errorPath;
-  std::wstring errorLine;  // as printed, for the event log
-  std::wstring judged;  // the lines held while a stale item was judged (/MINAGE)
-  bool identified = false;  // `identity` holds what the item is
-  plat::FileIdentity identity;
-  bool counted = true;  // the first time this item was met: it is counted when it ends
-};
-
 namespace {
-
-// The item being judged or removed on this thread.
-thread_local OpenItem Current;
-// The lines held back while this thread judges an item.
-thread_local std::wstring Held;
 
 // Counted by whichever thread ends an item.
 struct Tally {
@@ -65,10 +41,6 @@ struct Tally {
   std::atomic<uint64_t> unread{0};  // by the walk's thread only
 };
 Tally Counts;
-
-// The identity given for this thread's next item (IdentifyNextItem).
-thread_local bool NextIdentified = false;
-thread_local plat::FileIdentity NextIdentity;
 
 // The items met so far, by identity. The thread that begins an item (the
 // walk's) touches it, only while it holds CountedLock (a spin lock: the set
@@ -181,10 +153,10 @@ void PathField(JsonWriter& json, const wchar_t* key, const std::wstring& path) {
   json.String(hex.c_str(), static_cast<rapidjson::SizeType>(hex.size()));
 }
 
-void Emit(const JsonBuffer& buffer) {
+void Emit(ItemScope& scope, const JsonBuffer& buffer) {
   std::wstring line(buffer.GetString());  // JSON text holds no NUL: \u0000 stands for one
   line += L'\n';
-  WriteOutput(line);
+  WriteOutput(scope, line);
 }
 
 void TimeField(JsonWriter& json, const wchar_t* key) {
@@ -207,18 +179,19 @@ void CountField(JsonWriter& json, const wchar_t* key, uint64_t value) {
 const wchar_t* const kVerdicts[] = {L"stale", L"running", L"other_host", L"owner_unknown", L"young"};
 const wchar_t* const kActions[] = {L"removed", L"would_remove", L"kept", L"failed"};
 
-void WriteItemEvent(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
+void WriteItemEvent(ItemScope& scope, ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
+  const OpenItem& item = scope.item;
   JsonBuffer buffer;
   JsonWriter json(buffer);
   json.StartObject();
   TextField(json, L"event", L"item");
-  TextField(json, L"kind", Current.kind == WorkAreaItem ? L"work_area" : L"log");
-  PathField(json, L"path", Current.path);
+  TextField(json, L"kind", item.kind == WorkAreaItem ? L"work_area" : L"log");
+  PathField(json, L"path", item.path);
   json.Key(L"owner_pid");
-  json.Int(Current.ownerId);
+  json.Int(item.ownerId);
   json.Key(L"host");
-  if (Current.hasHost)
-    Text(json, Current.host);
+  if (item.hasHost)
+    Text(json, item.host);
   else
     json.Null();
   TextField(json, L"verdict", kVerdicts[verdict]);
@@ -228,15 +201,15 @@ void WriteItemEvent(ItemVerdict verdict, ItemAction action, uint64_t entries, ui
   measured ? json.Uint64(entries) : json.Null();
   json.Key(L"bytes");
   measured ? json.Uint64(bytes) : json.Null();
-  if (Current.hasError) {
+  if (item.hasError) {
     json.Key(L"error");
     json.StartObject();
     json.Key(L"code");
-    json.Uint(Current.errorCode);
+    json.Uint(item.errorCode);
     json.Key(L"message");
-    Text(json, Current.errorMessage);
-    if (Current.errorHasPath) {
-      PathField(json, L"path", Current.errorPath);
+    Text(json, item.errorMessage);
+    if (item.errorHasPath) {
+      PathField(json, L"path", item.errorPath);
     } else {
       json.Key(L"path");
       json.Null();
@@ -244,7 +217,7 @@ void WriteItemEvent(ItemVerdict verdict, ItemAction action, uint64_t entries, ui
     json.EndObject();
   }
   json.EndObject();
-  Emit(buffer);
+  Emit(scope, buffer);
 }
 
 // ---- the summary lines ----
@@ -331,7 +304,7 @@ void WriteSummaryEvent(uint32_t status) {
   json.Uint(plat::ExitCodeFor(status));
   TimeField(json, L"finished_at");
   json.EndObject();
-  Emit(buffer);
+  Emit(ProgramScope(), buffer);
 }
 
 // ---- events of the system's log ----
@@ -360,9 +333,10 @@ plat::Event NewEvent(plat::EventKind kind, uint32_t id, std::vector<std::wstring
 }
 
 // The open item's path, owner and verdict, and what it held where it was read.
-void ItemFields(plat::Event& event, ItemVerdict verdict, bool measured, uint64_t entries, uint64_t bytes) {
-  event.fields.push_back({"SWEEPDIRS_PATH", Current.path});
-  event.fields.push_back({"SWEEPDIRS_OWNER_PID", std::to_wstring(Current.ownerId)});
+void ItemFields(const OpenItem& item, plat::Event& event, ItemVerdict verdict, bool measured, uint64_t entries,
+                uint64_t bytes) {
+  event.fields.push_back({"SWEEPDIRS_PATH", item.path});
+  event.fields.push_back({"SWEEPDIRS_OWNER_PID", std::to_wstring(item.ownerId)});
   event.fields.push_back({"SWEEPDIRS_VERDICT", kVerdicts[verdict]});
   if (!measured) return;
   event.fields.push_back({"SWEEPDIRS_ENTRIES", Number(entries)});
@@ -376,27 +350,28 @@ plat::Event ErrorEvent(uint32_t code, const std::wstring& text, const std::wstri
   return event;
 }
 
-void WriteItemEvents(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
-  const std::wstring owner = std::to_wstring(Current.ownerId);
+void WriteItemEvents(ItemScope& scope, ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
+  const OpenItem& item = scope.item;
+  const std::wstring owner = std::to_wstring(item.ownerId);
   const bool measured = verdict == VerdictStale;
   if (action == ActionFailed) {
     plat::Event event = NewEvent(plat::EventKind::Failed, MSG_EVENT_FAILED,
-                                 {Current.path, owner, Current.errorLine, Number(Current.errorCode),
-                                  Current.errorPath, Current.errorMessage, Number(entries), Number(bytes)});
-    ItemFields(event, verdict, measured, entries, bytes);
-    event.fields.push_back({"SWEEPDIRS_CODE", Number(Current.errorCode)});
-    WriteEvent(std::move(event));
-  } else if (Current.hasError) {
+                                 {item.path, owner, item.errorLine, Number(item.errorCode),
+                                  item.errorPath, item.errorMessage, Number(entries), Number(bytes)});
+    ItemFields(item, event, verdict, measured, entries, bytes);
+    event.fields.push_back({"SWEEPDIRS_CODE", Number(item.errorCode)});
+    WriteEvent(scope, std::move(event));
+  } else if (item.hasError) {
     // The error line of a kept item: its owner's state could not be found out.
-    plat::Event event = ErrorEvent(Current.errorCode, Current.errorMessage, Current.errorPath, Current.errorLine);
-    ItemFields(event, verdict, measured, entries, bytes);
-    WriteEvent(std::move(event));
+    plat::Event event = ErrorEvent(item.errorCode, item.errorMessage, item.errorPath, item.errorLine);
+    ItemFields(item, event, verdict, measured, entries, bytes);
+    WriteEvent(scope, std::move(event));
   }
   if (action != ActionRemoved) return;
   plat::Event event = NewEvent(plat::EventKind::Removed, MSG_EVENT_REMOVED,
-                               {Current.path, owner, Number(entries), Number(bytes)});
-  ItemFields(event, verdict, measured, entries, bytes);
-  WriteEvent(std::move(event));
+                               {item.path, owner, Number(entries), Number(bytes)});
+  ItemFields(item, event, verdict, measured, entries, bytes);
+  WriteEvent(scope, std::move(event));
 }
 
 void WriteRunEndEvent(uint32_t status) {
@@ -411,7 +386,7 @@ void WriteRunEndEvent(uint32_t status) {
   event.fields.push_back({"SWEEPDIRS_ENTRIES", Number(Counts.entries)});
   event.fields.push_back({"SWEEPDIRS_BYTES", Number(Counts.bytes)});
   event.fields.push_back({"SWEEPDIRS_STATUS", Number(status)});
-  WriteEvent(std::move(event));
+  WriteEvent(ProgramScope(), std::move(event));
 }
 
 // ---- progress ----
@@ -448,54 +423,46 @@ void DrawProgress(const std::wstring& path) {
 
 }  // namespace
 
-bool ItemOpen() { return Current.open; }
+bool ItemOpen(const ItemScope& scope) { return scope.item.open; }
 
 bool AccountsItems() { return Accounting(); }
 
-void IdentifyNextItem(const plat::FileIdentity& identity) {
-  NextIdentified = true;
-  NextIdentity = identity;
+void IdentifyNextItem(ItemScope& scope, const plat::FileIdentity& identity) {
+  scope.nextIdentified = true;
+  scope.nextIdentity = identity;
 }
 
-OpenItem* DetachItem() {
-  if (!Current.open) return nullptr;
-  auto* item = new OpenItem(std::move(Current));
-  Current = OpenItem();
-  return item;
+void HandItemOver(ItemScope& from, ItemScope& to) {
+  to.item = std::move(from.item);
+  from.item = OpenItem();
 }
 
-void AttachItem(OpenItem* item) {
-  if (!item) return;
-  Current = std::move(*item);
-  delete item;
-}
-
-void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int32_t ownerId, const wchar_t* host,
-               size_t hostLength) {
+void BeginItem(ItemScope& scope, ItemKind kind, std::wstring_view parent, const wchar_t* name, int32_t ownerId,
+               const wchar_t* host, size_t hostLength) {
   if (!Accounting()) return;
-  Current.open = true;
-  Current.kind = kind;
-  Current.path = EntryStem(parent);
-  Current.path += name;
-  Current.ownerId = ownerId;
-  Current.hasHost = host != nullptr;
-  Current.host.assign(host ? host : L"", host ? hostLength : 0);
-  Current.hasError = false;
-  Current.judged.clear();
-  Current.identified = NextIdentified;
-  Current.identity = NextIdentity;
-  Current.counted = !NextIdentified || FirstMet(NextIdentity);
-  NextIdentified = false;
+  OpenItem& item = scope.item;
+  item.open = true;
+  item.kind = kind;
+  item.path = EntryStem(parent);
+  item.path += name;
+  item.ownerId = ownerId;
+  item.hasHost = host != nullptr;
+  item.host.assign(host ? host : L"", host ? hostLength : 0);
+  item.hasError = false;
+  item.judged.clear();
+  item.counted = !scope.nextIdentified || FirstMet(scope.nextIdentity);
+  scope.nextIdentified = false;
 }
 
-void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
-  if (!Current.open) return;
-  Current.open = false;
+void EndItem(ItemScope& scope, ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes) {
+  OpenItem& item = scope.item;
+  if (!item.open) return;
+  item.open = false;
   // Counted once however often it is met; its lines stay as they are.
-  if (Current.counted) switch (action) {
+  if (item.counted) switch (action) {
     case ActionRemoved:
     case ActionWouldRemove:
-      ++(Current.kind == WorkAreaItem ? Counts.workAreas : Counts.logs);
+      ++(item.kind == WorkAreaItem ? Counts.workAreas : Counts.logs);
       Counts.entries += entries;
       Counts.bytes += bytes;
       break;
@@ -510,45 +477,47 @@ void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t 
       break;
   }
   if (verdict == VerdictStale) ProgressStale(action == ActionRemoved || action == ActionWouldRemove ? bytes : 0);
-  if (OutputFlags & JsonFlag) WriteItemEvent(verdict, action, entries, bytes);
-  if (ItemEventsWanted()) WriteItemEvents(verdict, action, entries, bytes);
+  if (OutputFlags & JsonFlag) WriteItemEvent(scope, verdict, action, entries, bytes);
+  if (ItemEventsWanted()) WriteItemEvents(scope, verdict, action, entries, bytes);
 }
 
-void HoldJudgement() {
+void HoldJudgement(ItemScope& scope) {
   if (YoungSince == 0) return;
-  Held.clear();
-  HoldOutput(&Held);
+  scope.judging.clear();
+  scope.held = &scope.judging;
 }
 
-void EndJudgement(bool stale) {
+void EndJudgement(ItemScope& scope, bool stale) {
   if (YoungSince == 0) return;
-  HoldOutput(nullptr);
-  if (stale && Current.open)
-    Current.judged.swap(Held);
-  else if (!Held.empty())
-    WriteOutput(Held);
-  Held.clear();
+  scope.held = nullptr;
+  if (stale && scope.item.open)
+    scope.item.judged.swap(scope.judging);
+  else if (!scope.judging.empty())
+    WriteOutput(scope, scope.judging);
+  scope.judging.clear();
 }
 
-std::wstring TakeJudgement() { return std::move(Current.judged); }
+std::wstring TakeJudgement(ItemScope& scope) { return std::move(scope.item.judged); }
 
-bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path, const std::wstring& line) {
+bool TakeError(ItemScope& scope, uint32_t code, const std::wstring& message, const wchar_t* path,
+               const std::wstring& line) {
+  OpenItem& item = scope.item;
   const bool asJson = OutputFlags & JsonFlag;
   if (!asJson && !ItemEventsWanted()) return false;
   const std::wstring text = Trimmed(message);
-  if (Current.open && !Current.hasError) {
-    Current.hasError = true;
-    Current.errorCode = code;
-    Current.errorMessage = text;
-    Current.errorHasPath = path != nullptr;
-    Current.errorPath = path ? path : L"";
-    Current.errorLine = Trimmed(line);
+  if (item.open && !item.hasError) {
+    item.hasError = true;
+    item.errorCode = code;
+    item.errorMessage = text;
+    item.errorHasPath = path != nullptr;
+    item.errorPath = path ? path : L"";
+    item.errorLine = Trimmed(line);
     return asJson;
   }
   if (ItemEventsWanted()) {
     plat::Event event = ErrorEvent(code, text, path ? path : L"", Trimmed(line));
     if (path) event.fields.push_back({"SWEEPDIRS_PATH", path});
-    WriteEvent(std::move(event));
+    WriteEvent(scope, std::move(event));
   }
   if (!asJson) return false;
   JsonBuffer buffer;
@@ -566,11 +535,11 @@ bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path, 
     json.Null();
   }
   json.EndObject();
-  Emit(buffer);
+  Emit(scope, buffer);
   return true;
 }
 
-void NoteUnreadFolder(const std::wstring& path, uint32_t code) {
+void NoteUnreadFolder(ItemScope& scope, const std::wstring& path, uint32_t code) {
   ++Counts.unread;
   if (!(OutputFlags & JsonFlag)) return;
   std::wstring message;
@@ -585,7 +554,7 @@ void NoteUnreadFolder(const std::wstring& path, uint32_t code) {
   json.Key(L"message");
   Text(json, Trimmed(message));
   json.EndObject();
-  Emit(buffer);
+  Emit(scope, buffer);
 }
 
 void WriteStartEvent() {
@@ -606,7 +575,7 @@ void WriteStartEvent() {
   json.Bool(DeleteEnabled == 0);
   TimeField(json, L"started_at");
   json.EndObject();
-  Emit(buffer);
+  Emit(ProgramScope(), buffer);
 }
 
 void WriteRunSummary(uint32_t status, bool ran) {
@@ -615,7 +584,7 @@ void WriteRunSummary(uint32_t status, bool ran) {
   if (OutputFlags & JsonFlag) {
     if (ran || status != 1) WriteSummaryEvent(status);
   } else if ((OutputFlags & SummaryFlag) && ran) {
-    WriteOutput(SummaryText());
+    WriteOutput(ProgramScope(), SummaryText());
   }
   if ((OutputFlags & EventLogFlag) && (ran || status != 1)) WriteRunEndEvent(status);
 }
@@ -624,7 +593,7 @@ void ResetRunReport() {
   if (OutputFlags & EventLogFlag) plat::EventLogClose();
   EventFailureTold = false;
   OutputFlags = 0;
-  Current = OpenItem();
+  ProgramScope() = ItemScope();
   ClearCounts();
   ClearProgress();
 }

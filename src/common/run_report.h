@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/item_scope.h"
 #include "platform/platform.h"
 
 inline constexpr uint32_t SummaryFlag = 0x01;  // set by /SUMMARY
@@ -18,7 +19,6 @@ inline constexpr uint32_t EventLogFlag = 0x04; // set by /EVENTLOG
 // the trace rules compare exactly.
 extern uint32_t OutputFlags;
 
-enum ItemKind : uint32_t { WorkAreaItem = 0, LogItem = 1 };
 enum ItemVerdict : uint32_t {
   VerdictStale = 0,
   VerdictRunning = 1,
@@ -28,50 +28,47 @@ enum ItemVerdict : uint32_t {
 };
 enum ItemAction : uint32_t { ActionRemoved = 0, ActionWouldRemove = 1, ActionKept = 2, ActionFailed = 3 };
 
-// True while an item is being judged and the run accounts for items.
-bool ItemOpen();
+// True while `scope` judges an item and the run accounts for items.
+bool ItemOpen(const ItemScope& scope);
 // True when the run accounts for items (BeginItem opens one).
 bool AccountsItems();
-// What the next item this thread opens is, whichever path leads to it: an
-// item met twice (through a link) is counted once.
-void IdentifyNextItem(const plat::FileIdentity& identity);
+// What the next item `scope` opens is, whichever path leads to it: an item
+// met twice (through a link) is counted once.
+void IdentifyNextItem(ItemScope& scope, const plat::FileIdentity& identity);
 
-// Opens the record of the item `name` in `parent` (named as the trace
-// lines name it), owned by process `ownerId`; `host` is the host text the
-// name holds, or null. Does nothing unless /SUMMARY or /JSON was given.
-void BeginItem(ItemKind kind, std::wstring_view parent, const wchar_t* name, int32_t ownerId,
+// Opens in `scope` the record of the item `name` in `parent` (named as the
+// trace lines name it), owned by process `ownerId`; `host` is the host text
+// the name holds, or null. Does nothing unless the run accounts for items.
+void BeginItem(ItemScope& scope, ItemKind kind, std::wstring_view parent, const wchar_t* name, int32_t ownerId,
                const wchar_t* host, size_t hostLength);
 
-// The open item, handed to another thread that ends it there (null when
-// none is open); this thread then has none.
-struct OpenItem;
-OpenItem* DetachItem();
-// Makes `item` this thread's open item (nothing for null) and releases it.
-void AttachItem(OpenItem* item);
+// Moves the open item (if any) from `from` to `to`, which ends it there.
+void HandItemOver(ItemScope& from, ItemScope& to);
 
 // Closes the open item: counts it and, with /JSON, writes its event; with
 // /EVENTLOG, outside list mode, a removal or a failure is an event too.
 // `entries` and `bytes` are what a stale item held.
-void EndItem(ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes);
+void EndItem(ItemScope& scope, ItemVerdict verdict, ItemAction action, uint64_t entries, uint64_t bytes);
 
 // Under /MINAGE a stale verdict waits for the item's age, which is read
-// where the item is removed: HoldJudgement holds back the lines this thread
+// where the item is removed: HoldJudgement holds back the lines `scope`
 // writes while it judges an item; EndJudgement writes them out, or for a
 // stale item (`stale`) keeps them with the open item, for TakeJudgement to
 // hand to whoever ends it. Without /MINAGE they do nothing.
-void HoldJudgement();
-void EndJudgement(bool stale);
-std::wstring TakeJudgement();
+void HoldJudgement(ItemScope& scope);
+void EndJudgement(ItemScope& scope, bool stale);
+std::wstring TakeJudgement(ItemScope& scope);
 
 // With /JSON or /EVENTLOG: records an error line's content (`line` the line
 // as printed), as the open item's error or as an error event of its own.
 // True when it was taken (nothing is printed then), only with /JSON.
-bool TakeError(uint32_t code, const std::wstring& message, const wchar_t* path, const std::wstring& line);
+bool TakeError(ItemScope& scope, uint32_t code, const std::wstring& message, const wchar_t* path,
+               const std::wstring& line);
 
 // A folder the walk would have entered could not be listed (code `code`):
 // what it holds was not looked at. Counted for /SUMMARY, and an event of
 // its own with /JSON; plain text passes over it, as it always has.
-void NoteUnreadFolder(const std::wstring& path, uint32_t code);
+void NoteUnreadFolder(ItemScope& scope, const std::wstring& path, uint32_t code);
 
 // With /JSON, the run's first event; called once the command line is accepted.
 void WriteStartEvent();

@@ -37,7 +37,7 @@ uint32_t AppendItem(ActionItem*& head, ActionKind kind, wchar_t* argument) {
 }
 
 uint32_t Refuse(ActionItem*& head, uint32_t id, const wchar_t* argument) {
-  ReportError(id, argument);
+  ReportError(ProgramScope(), id, argument);
   FreeActionList(head);
   ClearChosenExclusions();
   return id;
@@ -249,7 +249,7 @@ uint32_t ParseCommandLine(int argc, wchar_t** argv, ActionItem*& head, bool& ans
           FreeActionList(head);
           return code;
         }
-        ReportMessage(MSG_STARTED_AT, TimeText, nullptr, false);
+        ReportMessage(ProgramScope(), MSG_STARTED_AT, TimeText, nullptr, false);
         ++index;
         continue;
       } else {

@@ -28,7 +28,7 @@ bool RunItem(const ActionItem& item, uint32_t& status) {
       return false;
     case AllUserLogs:
       status = CleanAllUserLogs();
-      if (status != 0) ReportError(status, nullptr);
+      if (status != 0) ReportError(ProgramScope(), status, nullptr);
       return true;
   }
   return false;
@@ -45,14 +45,14 @@ bool Asks(int argc, wchar_t** argv, const wchar_t* option) {
 // `answered`: the command line only asked for the usage or the version,
 // which is all the run prints besides the time lines.
 void CloseRun(uint32_t status, bool ran = false, bool answered = false) {
-  if (status == MSG_INTERRUPTED) ReportError(status, nullptr);
-  if (DeleteEnabled == 0 && status == 0 && !answered) ReportMessage(MSG_NOTHING_DELETED, nullptr, nullptr, false);
+  if (status == MSG_INTERRUPTED) ReportError(ProgramScope(), status, nullptr);
+  if (DeleteEnabled == 0 && status == 0 && !answered) ReportMessage(ProgramScope(), MSG_NOTHING_DELETED, nullptr, nullptr, false);
   const bool verbose = RunFlags & VerboseFlag;
   const bool timed = verbose && FormatTimeText() == 0;
   if (verbose && !timed) FreeTimeText();
   // The summary comes after the last line of the run and before the finishing time.
   if (!answered) WriteRunSummary(status, ran);
-  if (timed) ReportMessage(MSG_FINISHED_AT, TimeText, nullptr, false);
+  if (timed) ReportMessage(ProgramScope(), MSG_FINISHED_AT, TimeText, nullptr, false);
   FreeTimeText();
   ResetRunReport();
 }
@@ -72,7 +72,7 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
 
   uint32_t status = plat::SocketsStart();
   if (status != 0) {
-    ReportError(status, nullptr);
+    ReportError(ProgramScope(), status, nullptr);
     CloseRun(status);
     return status;
   }
@@ -81,7 +81,7 @@ uint32_t RunCleanup(int argc, wchar_t** argv) {
   uint32_t length = 0;
   if (!plat::ComputerName(HostName, sizeof HostName / sizeof HostName[0], length)) {
     status = plat::LastErrorCode();
-    ReportError(status, nullptr);
+    ReportError(ProgramScope(), status, nullptr);
   } else {
     HostName[length] = L'\0';
     UpperCaseAscii(HostName);

@@ -27,6 +27,7 @@ bool ParseLogName(const wchar_t* name, size_t length, int32_t& ownerId) {
 }
 
 void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
+  ItemScope& scope = ProgramScope();
   // A link on the way from the profile to LOGS would let whoever owns the
   // profile point the removal at any folder: it is reported, never followed.
   if (baseLength >= folder.size()) baseLength = folder.rfind(L'\\');
@@ -36,7 +37,7 @@ void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
           ? plat::ListFirst(folder + L"\\*", entry)
           : plat::ListFirstNoLinksBelow(folder.substr(0, baseLength), folder.substr(baseLength + 1), entry);
   if (!listing) {
-    ReportError(plat::LastErrorCode(), folder.c_str());
+    ReportError(scope, plat::LastErrorCode(), folder.c_str());
     return;
   }
   ProgressFolder(folder);
@@ -47,23 +48,24 @@ void CleanLogFolder(const std::wstring& folder, size_t baseLength) {
     if (StopRequested()) break;
     int32_t ownerId = 0;
     if (IsDotEntry(name) || !ParseLogName(name, entry.nameLength, ownerId)) continue;
-    HoldJudgement();
-    if (RunFlags & VerboseFlag) ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, false);
-    BeginItem(LogItem, folder, name, ownerId, nullptr, 0);
-    const bool alive = IsOwnerAlive(static_cast<uint32_t>(ownerId));
+    HoldJudgement(scope);
+    if (RunFlags & VerboseFlag) ReportMessage(scope, MSG_FOUND_LOG, folder.c_str(), name, false);
+    BeginItem(scope, LogItem, folder, name, ownerId, nullptr, 0);
+    const OwnerNow owner = IsOwnerAlive(scope, static_cast<uint32_t>(ownerId));
+    const bool alive = owner != OwnerNow::NotRunning;
     if (alive)
-      EndItem(OwnerStateUnknown ? VerdictOwnerUnknown : VerdictRunning, ActionKept, 0, 0);
+      EndItem(scope, owner == OwnerNow::Unknown ? VerdictOwnerUnknown : VerdictRunning, ActionKept, 0, 0);
     else if (RunFlags == ReportFlag)
-      ReportMessage(MSG_FOUND_LOG, folder.c_str(), name, true);
-    EndJudgement(!alive);
+      ReportMessage(scope, MSG_FOUND_LOG, folder.c_str(), name, true);
+    EndJudgement(scope, !alive);
     // A kept log, or one only listed, is settled: nothing more is written of it.
-    if (alive || (DeleteEnabled == 0 && !ItemOpen())) {
-      SettleOutput();
+    if (alive || (DeleteEnabled == 0 && !ItemOpen(scope))) {
+      SettleOutput(scope);
       continue;
     }
     child.resize(stem);
     child.append(name, entry.nameLength);
-    RemoveStaleLog(listing, name, child);
+    RemoveStaleLog(scope, listing, name, child);
   } while (plat::ListNext(listing, entry));
   plat::ListClose(listing);
 }

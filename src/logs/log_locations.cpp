@@ -13,13 +13,13 @@ bool Exists(const std::wstring& path) { return plat::FileAttributes(path) != pla
 void CleanUserLogs() {
   std::wstring path;
   if (uint32_t code = plat::KnownFolderPath(plat::KnownFolder::RoamingAppData, path)) {
-    ReportError(code, nullptr);
+    ReportError(ProgramScope(), code, nullptr);
     return;
   }
   const size_t base = path.size();
   path += L"\\KEL\\LOGS";
   if (!Exists(path)) {
-    ReportError(MSG_PATH_NOT_FOUND, path.c_str());
+    ReportError(ProgramScope(), MSG_PATH_NOT_FOUND, path.c_str());
     return;
   }
   CleanLogFolder(path, base);

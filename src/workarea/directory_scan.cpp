@@ -5,12 +5,13 @@
 #include "workarea/workarea.h"
 
 void CleanDirectory(const wchar_t* directory) {
+  ItemScope& scope = ProgramScope();
   const std::wstring parent = directory;
   plat::DirEntry entry;
   std::wstring child = EntryStem(parent);
   plat::Listing* listing = plat::ListFirst(child + L'*', entry);
   if (!listing) {
-    ReportError(plat::LastErrorCode(), directory);
+    ReportError(scope, plat::LastErrorCode(), directory);
     return;
   }
   ProgressFolder(parent);
@@ -22,9 +23,9 @@ void CleanDirectory(const wchar_t* directory) {
     if (!(entry.attributes & plat::kAttrDirectory)) continue;
     child.resize(stem);
     child.append(name, entry.nameLength);
-    if (!IsStaleWorkAreaAt(listing, name, child, directory)) continue;
-    if (DeleteEnabled == 0 && !ItemOpen()) continue;
-    RemoveStaleEntry(listing, name, child);
+    if (!IsStaleWorkAreaAt(scope, listing, name, child, directory)) continue;
+    if (DeleteEnabled == 0 && !ItemOpen(scope)) continue;
+    RemoveStaleEntry(scope, listing, name, child);
   } while (plat::ListNext(listing, entry));
   plat::ListClose(listing);
 }

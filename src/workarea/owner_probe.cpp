@@ -12,11 +12,10 @@ constexpr size_t kOwnerImagePrefixLength = 7;
 
 // The processes could not be looked at: the owner's state is unknown, so
 // the item must stay. Any open trace line is closed before the error line.
-bool ProbeFailed(uint32_t code) {
-  if (RunFlags & VerboseFlag) ReportLineEnd();
-  ReportError(code, nullptr);
-  OwnerStateUnknown = true;
-  return true;
+OwnerNow ProbeFailed(ItemScope& scope, uint32_t code) {
+  if (RunFlags & VerboseFlag) ReportLineEnd(scope);
+  ReportError(scope, code, nullptr);
+  return OwnerNow::Unknown;
 }
 
 bool IsOwnerImage(std::wstring& image) {
@@ -63,26 +62,22 @@ OwnerNow FindOwner(plat::Snapshot* snapshot, uint32_t processId, uint32_t& code)
 
 }  // namespace
 
-bool OwnerStateUnknown = false;
-thread_local ShortageRelief* WalkRelief = nullptr;
-
-bool IsOwnerAlive(uint32_t processId) {
-  OwnerStateUnknown = false;
+OwnerNow IsOwnerAlive(ItemScope& scope, uint32_t processId) {
   plat::Snapshot* snapshot = plat::SnapshotOpen(processId);
-  if (!snapshot && plat::IsShortage(plat::LastErrorCode()) && WalkRelief && WalkRelief->Relieve())
+  if (!snapshot && plat::IsShortage(plat::LastErrorCode()) && scope.relief && scope.relief->Relieve())
     snapshot = plat::SnapshotOpen(processId);
-  if (!snapshot) return ProbeFailed(plat::LastErrorCode());
+  if (!snapshot) return ProbeFailed(scope, plat::LastErrorCode());
   uint32_t code = 0;
   const OwnerNow owner = FindOwner(snapshot, processId, code);
   plat::SnapshotClose(snapshot);
-  if (owner == OwnerNow::Unknown) return ProbeFailed(code);
+  if (owner == OwnerNow::Unknown) return ProbeFailed(scope, code);
 
   const bool found = owner == OwnerNow::Running;
   // Under /MINAGE an owner that is not running leaves the verdict to the
   // item's age, which the removal reads.
   if ((RunFlags & VerboseFlag) && (found || YoungSince == 0))
-    ReportMessage(found ? MSG_PROCESS_ACTIVE : MSG_PROCESS_NOT_ACTIVE, nullptr, nullptr, false);
-  return found;
+    ReportMessage(scope, found ? MSG_PROCESS_ACTIVE : MSG_PROCESS_NOT_ACTIVE, nullptr, nullptr, false);
+  return owner;
 }
 
 OwnerNow OwnerRunsNow(uint32_t processId, uint32_t& code) {

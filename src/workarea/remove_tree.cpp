@@ -7,14 +7,14 @@
 
 namespace {
 
-uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path);
+uint32_t RemoveEntry(ItemScope& scope, plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path);
 
 // The code a removal or a measuring gives up with, unreported, for want
-// of descriptors or memory while GiveUpOnShortage holds.
+// of descriptors or memory where the item scope gives up on a shortage.
 constexpr uint32_t kGaveUp = 0xFFFFFFFFu;
 
 // True when the failure just recorded is a shortage to give up on.
-bool GivesUp() { return GiveUpOnShortage && plat::IsShortage(plat::LastErrorCode()); }
+bool GivesUp(ItemScope& scope) { return scope.giveUpOnShortage && plat::IsShortage(plat::LastErrorCode()); }
 
 // A folder still not empty once its entries went holds entries that other
 // programs (a virus scanner, an indexer) still have open: they go when those
@@ -33,17 +33,17 @@ bool Gone(uint32_t code) {
   return code == plat::kErrorFileNotFound || code == plat::kErrorPathNotFound || code == plat::kErrorDeletePending;
 }
 
-uint32_t Failed(const std::wstring& path) {
-  if (GivesUp()) return kGaveUp;
+uint32_t Failed(ItemScope& scope, const std::wstring& path) {
+  if (GivesUp(scope)) return kGaveUp;
   uint32_t code = plat::LastErrorCode();
-  ReportError(code, path.c_str());
+  ReportError(scope, code, path.c_str());
   return code;
 }
 
 // 0 when the removal call `done`, or found the entry gone already;
 // otherwise the reported failure.
-uint32_t Outcome(bool done, const std::wstring& path) {
-  return done || Gone(plat::LastErrorCode()) ? 0 : Failed(path);
+uint32_t Outcome(ItemScope& scope, bool done, const std::wstring& path) {
+  return done || Gone(plat::LastErrorCode()) ? 0 : Failed(scope, path);
 }
 
 // Calls `visit` for every entry of the directory `listing` lists but "."
@@ -74,39 +74,39 @@ uint32_t VisitEntries(plat::Listing* listing, plat::DirEntry& entry, std::wstrin
 }
 
 // Removes every entry of the non-empty directory `name`, then the directory.
-uint32_t EmptyAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+uint32_t EmptyAndRemove(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path) {
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
-  if (!listing) return Outcome(false, path);
+  if (!listing) return Outcome(scope, false, path);
   // The listing says what each entry is; no call per entry to ask again.
   // Should an entry change kind meanwhile, the removal call for the kind
   // listed refuses it, and that failure is reported. A failure is reported
   // where it happened; this directory and the rest stay.
   const uint32_t code = VisitEntries(listing, entry, path, [&](plat::Listing* folder, const plat::DirEntry& item) {
-    return RemoveEntry(folder, item.name, item.attributes, path);
+    return RemoveEntry(scope, folder, item.name, item.attributes, path);
   });
   if (code == kCutShort) {
-    ReportError(MSG_REMOVAL_CUT_SHORT, path.c_str());
+    ReportError(scope, MSG_REMOVAL_CUT_SHORT, path.c_str());
     return MSG_REMOVAL_CUT_SHORT;
   }
   if (code != 0) return code;
   for (uint32_t retry = 0, wait = kFirstNotEmptyWait;; ++retry, wait *= 2) {
     const bool done = plat::RemoveEmptyDirectoryAt(parent, name, path);
     if (done || plat::LastErrorCode() != plat::kErrorDirNotEmpty || retry == kNotEmptyRetries)
-      return Outcome(done, path);
+      return Outcome(scope, done, path);
     plat::Pause(wait);
   }
 }
 
-uint32_t RemoveEntry(plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path) {
+uint32_t RemoveEntry(ItemScope& scope, plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path) {
   if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory)) {
     // A link is removed itself; what it leads to is never listed.
-    if (attributes & plat::kAttrReparsePoint) return Outcome(plat::RemoveLinkAt(parent, name, path), path);
+    if (attributes & plat::kAttrReparsePoint) return Outcome(scope, plat::RemoveLinkAt(parent, name, path), path);
     const bool done = plat::RemoveEmptyDirectoryAt(parent, name, path);
-    if (!done && plat::LastErrorCode() == plat::kErrorDirNotEmpty) return EmptyAndRemove(parent, name, path);
-    return Outcome(done, path);
+    if (!done && plat::LastErrorCode() == plat::kErrorDirNotEmpty) return EmptyAndRemove(scope, parent, name, path);
+    return Outcome(scope, done, path);
   }
-  return Outcome(plat::DeleteFileAt(parent, name, path), path);
+  return Outcome(scope, plat::DeleteFileAt(parent, name, path), path);
 }
 
 // What an item held; under /MINAGE also its newest last-write time, or the
@@ -128,7 +128,7 @@ uint32_t Unreadable(uint32_t code, const std::wstring& path, Held& held) {
 // A file's size is the listing's (`listedSize`) where it gives one. Under
 // /MINAGE it also reads every entry's own last-write time, with a file's
 // size in the same call, and stops at the first that cannot be had.
-uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes, uint64_t listedSize,
+uint32_t Measure(ItemScope& scope, plat::Listing* parent, const wchar_t* name, uint32_t attributes, uint64_t listedSize,
                  std::wstring& path, Held& held) {
   ++held.entries;
   const bool directory = attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory);
@@ -148,7 +148,7 @@ uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes
   plat::DirEntry entry;
   plat::Listing* listing = plat::ListForRemoval(parent, name, path, entry);
   if (!listing) {
-    if (GivesUp()) return kGaveUp;
+    if (GivesUp(scope)) return kGaveUp;
     // A mount point's own time counts; what is mounted there is no part of the item.
     const uint32_t code = plat::LastErrorCode();
     return YoungSince == 0 || code == plat::kErrorOtherFileSystem || Gone(code) ? 0 : Unreadable(code, path, held);
@@ -157,7 +157,7 @@ uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes
   const uint32_t code = VisitEntries(
       listing, entry, path,
       [&](plat::Listing* folder, const plat::DirEntry& item) {
-        return Measure(folder, item.name, item.attributes, item.size, path, held);
+        return Measure(scope, folder, item.name, item.attributes, item.size, path, held);
       },
       YoungSince != 0 ? &brokeOff : nullptr);
   return code != 0 || brokeOff == 0 ? code : Unreadable(brokeOff, path, held);
@@ -166,33 +166,31 @@ uint32_t Measure(plat::Listing* parent, const wchar_t* name, uint32_t attributes
 // Under /MINAGE, once the stale item has been read: writes the lines held
 // from judging it and returns true when it is old enough to go; otherwise
 // keeps it as young, with the error line where its age could not be read.
-bool OldEnough(const Held& held) {
-  const std::wstring judged = TakeJudgement();
+bool OldEnough(ItemScope& scope, const Held& held) {
+  const std::wstring judged = TakeJudgement(scope);
   const bool verbose = RunFlags & VerboseFlag;
   if (held.failure == 0 && held.newest < YoungSince) {
-    WriteOutput(judged);
-    if (verbose) ReportMessage(MSG_PROCESS_NOT_ACTIVE, nullptr, nullptr, false);
+    WriteOutput(scope, judged);
+    if (verbose) ReportMessage(scope, MSG_PROCESS_NOT_ACTIVE, nullptr, nullptr, false);
     return true;
   }
   // What would not be removed is not listed; a trace shows why.
-  if (verbose) WriteOutput(judged);
+  if (verbose) WriteOutput(scope, judged);
   if (held.failure != 0) {
-    if (verbose) ReportLineEnd();
-    ReportError(held.failure, held.failedPath.c_str());
+    if (verbose) ReportLineEnd(scope);
+    ReportError(scope, held.failure, held.failedPath.c_str());
   } else if (verbose) {
-    ReportMessage(MSG_YOUNG, nullptr, nullptr, false);
+    ReportMessage(scope, MSG_YOUNG, nullptr, nullptr, false);
   }
-  EndItem(VerdictYoung, ActionKept, 0, 0);
+  EndItem(scope, VerdictYoung, ActionKept, 0, 0);
   return false;
 }
 
 }  // namespace
 
-uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
-  return RemoveEntry(parent, name, plat::AttributesAt(parent, name, path), path);
+uint32_t RemoveTree(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+  return RemoveEntry(scope, parent, name, plat::AttributesAt(parent, name, path), path);
 }
-
-thread_local bool GiveUpOnShortage = false;
 
 namespace {
 
@@ -201,66 +199,66 @@ namespace {
 // and the id may have been taken meanwhile by a new KEL.EXE. True when the
 // item may go; otherwise it is kept and told as kept, as the judgement
 // would have told it now, and `gaveUp` says instead when a shortage made
-// the question give up (GiveUpOnShortage), unreported.
-bool OwnerStillGone(const wchar_t* name, const std::wstring& path, bool& gaveUp) {
+// the question give up (ItemScope::giveUpOnShortage), unreported.
+bool OwnerStillGone(ItemScope& scope, const wchar_t* name, const std::wstring& path, bool& gaveUp) {
   int32_t processId = 0;
   if (!WorkAreaOwnerId(name, processId)) return true;
   uint32_t code = 0;
   const OwnerNow owner = OwnerRunsNow(static_cast<uint32_t>(processId), code);
   if (owner == OwnerNow::NotRunning) return true;
-  if (owner == OwnerNow::Unknown && GiveUpOnShortage && plat::IsShortage(code)) {
+  if (owner == OwnerNow::Unknown && scope.giveUpOnShortage && plat::IsShortage(code)) {
     gaveUp = true;
     return false;
   }
-  if (RunFlags & VerboseFlag) ReportMessage(MSG_KEPT_ON_SECOND_LOOK, path.c_str(), nullptr, false);
-  if (owner == OwnerNow::Unknown) ReportError(code, nullptr);
-  EndItem(owner == OwnerNow::Running ? VerdictRunning : VerdictOwnerUnknown, ActionKept, 0, 0);
+  if (RunFlags & VerboseFlag) ReportMessage(scope, MSG_KEPT_ON_SECOND_LOOK, path.c_str(), nullptr, false);
+  if (owner == OwnerNow::Unknown) ReportError(scope, code, nullptr);
+  EndItem(scope, owner == OwnerNow::Running ? VerdictRunning : VerdictOwnerUnknown, ActionKept, 0, 0);
   return false;
 }
 
 // Measures (where the run accounts for items) and removes the stale item;
 // a work area (`workArea`) only once its owner was asked for again.
-bool MeasureAndRemove(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure,
+bool MeasureAndRemove(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure,
                       bool workArea) {
   // What the entry is, asked once for measuring and removing it.
   const uint32_t attributes = plat::AttributesAt(parent, name, path);
-  if (ItemOpen() && !measure.taken) {
+  if (ItemOpen(scope) && !measure.taken) {
     Held held;
-    if (Measure(parent, name, attributes, plat::kSizeNotListed, path, held) == kGaveUp) return false;
+    if (Measure(scope, parent, name, attributes, plat::kSizeNotListed, path, held) == kGaveUp) return false;
     measure.taken = true;
     measure.entries = held.entries;
     measure.bytes = held.bytes;
-    if (YoungSince != 0 && !OldEnough(held)) return true;
+    if (YoungSince != 0 && !OldEnough(scope, held)) return true;
   }
   if (DeleteEnabled == 0) {
-    EndItem(VerdictStale, ActionWouldRemove, measure.entries, measure.bytes);
+    EndItem(scope, VerdictStale, ActionWouldRemove, measure.entries, measure.bytes);
     return true;
   }
   bool gaveUp = false;
-  if (workArea && !OwnerStillGone(name, path, gaveUp)) return !gaveUp;
-  const uint32_t code = RemoveEntry(parent, name, attributes, path);
+  if (workArea && !OwnerStillGone(scope, name, path, gaveUp)) return !gaveUp;
+  const uint32_t code = RemoveEntry(scope, parent, name, attributes, path);
   if (code == kGaveUp) return false;
   // The trace follows every attempt, a failed one too.
-  if (RunFlags & VerboseFlag) ReportMessage(MSG_REMOVED, path.c_str(), nullptr, false);
-  EndItem(VerdictStale, code == 0 ? ActionRemoved : ActionFailed, measure.entries, measure.bytes);
+  if (RunFlags & VerboseFlag) ReportMessage(scope, MSG_REMOVED, path.c_str(), nullptr, false);
+  EndItem(scope, VerdictStale, code == 0 ? ActionRemoved : ActionFailed, measure.entries, measure.bytes);
   return true;
 }
 
 }  // namespace
 
-bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure) {
-  if (!MeasureAndRemove(parent, name, path, measure, true)) return false;
-  SettleOutput();
+bool RemoveStaleItem(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure) {
+  if (!MeasureAndRemove(scope, parent, name, path, measure, true)) return false;
+  SettleOutput(scope);
   return true;
 }
 
-void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+void RemoveStaleEntry(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path) {
   StaleMeasure measure;
-  RemoveStaleItem(parent, name, path, measure);
+  RemoveStaleItem(scope, parent, name, path, measure);
 }
 
-void RemoveStaleLog(plat::Listing* parent, const wchar_t* name, std::wstring& path) {
+void RemoveStaleLog(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path) {
   StaleMeasure measure;
-  MeasureAndRemove(parent, name, path, measure, false);
-  SettleOutput();
+  MeasureAndRemove(scope, parent, name, path, measure, false);
+  SettleOutput(scope);
 }

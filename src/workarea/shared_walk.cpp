@@ -97,8 +97,11 @@ size_t QueueLimit() { return std::clamp<size_t>(plat::OpenListingLimit() / 64, 2
 
 class SharedWalk final : public ShortageRelief {
  public:
-  explicit SharedWalk(uint32_t workers)
-      : board_(workers + 1, QueueLimit()), crew_(store_, board_, board_.Made() ? workers : 0), walkStack_(workers) {}
+  SharedWalk(ItemScope& scope, uint32_t workers)
+      : board_(workers + 1, QueueLimit()),
+        crew_(store_, board_, board_.Made() ? workers : 0),
+        scope_(scope),
+        walkStack_(workers) {}
   // Called inside the judgement of an item (the owner probe): the walk
   // lets go of all it holds ahead, but makes the removals given back only
   // at its next entry, once that judgement is over.
@@ -135,6 +138,7 @@ class SharedWalk final : public ShortageRelief {
   RemovalLine line_;
   Workers crew_;
   // ---- the walk's thread only ----
+  ItemScope& scope_;           // the program's thread's: the items the walk judges
   const size_t walkStack_;     // the board's stack the walk offers on
   bool alone_ = false;         // the workers are stopped: this is the one-thread walk
   std::vector<Frame> frames_;  // where the walk is, outermost first
@@ -143,8 +147,7 @@ class SharedWalk final : public ShortageRelief {
 void SharedWalk::Walk(plat::Listing* top, const plat::DirEntry& entry, const std::wstring& typed,
                       std::wstring& path) {
   assert(OnWalkThread);
-  GiveUpOnShortage = true;
-  WalkRelief = this;
+  scope_.relief = this;
   // The top is asked once here, before its children are opened side by side.
   plat::OnPseudoFileSystem(top);
   FolderHold folder = store_.Top(top, entry, path);
@@ -154,8 +157,7 @@ void SharedWalk::Walk(plat::Listing* top, const plat::DirEntry& entry, const std
   crew_.Stop();
   folder->listing = nullptr;  // the caller's to close
   folder.Reset();
-  GiveUpOnShortage = false;
-  WalkRelief = nullptr;
+  scope_.relief = nullptr;
 }
 
 // Goes through the listed `folder`, whose path is `path`; the trace names
@@ -246,7 +248,7 @@ void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, st
       Enter(FolderHold::Adopt(std::exchange(entry.folder, nullptr)), path);
       break;
     case Failed:
-      NoteFailedOpen(path, entry.failure);
+      NoteFailedOpen(scope_, path, entry.failure);
       break;
     case Empty:
       // All the walk does in an empty folder is count it.
@@ -293,7 +295,7 @@ void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name,
       return;
     }
   }
-  switch (PlanEntry(listing, name, attributes, path, parent)) {
+  switch (PlanEntry(scope_, listing, name, attributes, path, parent)) {
     case EntryPlan::Pass:
       return;
     case EntryPlan::Remove:
@@ -308,7 +310,7 @@ void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name,
   if (state == Listed) {
     Enter(std::move(sub), path);
   } else if (state == Failed) {
-    NoteFailedOpen(path, failure);
+    NoteFailedOpen(scope_, path, failure);
   } else if (state == Empty) {
     AppendSeparator(path);
     ProgressFolder(path);
@@ -346,12 +348,12 @@ void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring
   if (alone_ && line_.Empty()) {
     std::wstring itemPath = path;
     StaleMeasure measure;
-    RemoveStaleItem(folder->listing, name, itemPath, measure);
+    RemoveStaleItem(scope_, folder->listing, name, itemPath, measure);
     return;
   }
-  Task* task = line_.HandOut(folder, name, path);
+  Task* task = line_.HandOut(scope_, folder, name, path);
   if (alone_) return;
-  if (!board_.Queue(task)) RemovalLine::Make(task, store_);
+  if (!board_.Queue(task)) RemovalLine::Make(task, store_, true);
 }
 
 // `task` is done: made by its worker, or, once the walk is alone, by the
@@ -398,7 +400,6 @@ bool SharedWalk::RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, c
 void SharedWalk::GoAlone() {
   assert(OnWalkThread && !alone_);
   alone_ = true;
-  GiveUpOnShortage = false;
   store_.Stop();
   crew_.Stop();
   // Ahead: what follows the entry the walk is inside, in every folder on
@@ -422,19 +423,19 @@ void SharedWalk::GoAlone() {
 // thread; they get their places in the output and their item records.
 void SharedWalk::MakeGivenBack() {
   assert(alone_);
-  line_.MakeAll(store_);
+  line_.MakeAll(store_, scope_);
 }
 
 }  // namespace
 
 }  // namespace sharedwalk
 
-bool WalkShared(plat::Listing* top, plat::DirEntry& entry, const std::wstring& typed, std::wstring& path,
+bool WalkShared(ItemScope& scope, plat::Listing* top, plat::DirEntry& entry, const std::wstring& typed, std::wstring& path,
                 uint32_t workers) {
   sharedwalk::OnWalkThread = true;
   bool walked = false;
   {
-    sharedwalk::SharedWalk walk(workers);
+    sharedwalk::SharedWalk walk(scope, workers);
     if (walk.Started()) {
       walk.Walk(top, entry, typed, path);
       walked = true;

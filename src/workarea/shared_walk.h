@@ -18,12 +18,10 @@
 #include <tuple>
 #include <vector>
 
+#include "common/item_scope.h"
 #include "platform/platform.h"
 #include "workarea/walk_rules.h"
 #include "workarea/workarea.h"
-
-struct OpenItem;
-struct OutputSegment;
 
 namespace sharedwalk {
 
@@ -308,8 +306,7 @@ using IdentityKey = std::tuple<uint64_t, uint64_t, uint64_t>;
 struct Task {
   FolderHold folder;  // let go once the removal is made
   std::wstring name, path;
-  OpenItem* item = nullptr;
-  OutputSegment* output = nullptr;
+  ItemScope scope;    // the item, moved from the walk's scope, and the place kept for its lines
   StaleMeasure measure;
   bool identified = false;
   IdentityKey identity;
@@ -323,14 +320,16 @@ class RemovalLine {
  public:
   ~RemovalLine();
   // A task for the stale entry `name` of `folder` (held by the caller),
-  // with the open item and a place kept in the output; last in the line.
-  Task* HandOut(Folder* folder, const wchar_t* name, const std::wstring& path);
+  // with the item open in `judged` and a place kept in the output; last in
+  // the line.
+  Task* HandOut(ItemScope& judged, Folder* folder, const wchar_t* name, const std::wstring& path);
   // Makes (in list mode measures) the removal of `task` on this thread,
   // under its item and into its place in the output. Where it gave up for
-  // want of descriptors nothing was written: the place and the item record
-  // wait for it to be made again, the task says TaskGaveUp, and listing
-  // ahead stops in `store` (before the task says so).
-  static bool Make(Task* task, ListingStore& store);
+  // want of descriptors (only where `giveUp`) nothing was written: the
+  // place and the item wait in the task for it to be made again, the task
+  // says TaskGaveUp, and listing ahead stops in `store` (before the task
+  // says so).
+  static bool Make(Task* task, ListingStore& store, bool giveUp);
   // Frees the tasks at the front that are done: the in-order completion
   // mark is the front of the line.
   void Settle();
@@ -341,8 +340,9 @@ class RemovalLine {
   void CountOne() { ++count_; }
   // A task not yet settled that removes the directory with `identity`.
   Task* Removing(const IdentityKey& identity) const;
-  // Makes every task not done, in order, on this thread; the line is empty after.
-  void MakeAll(ListingStore& store);
+  // Makes every task not done, in order, on this thread, which judges no
+  // item in `walk` now; the line is empty after.
+  void MakeAll(ListingStore& store, const ItemScope& walk);
 
  private:
   std::deque<Task*> handed_;  // not yet settled, in order

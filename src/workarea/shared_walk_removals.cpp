@@ -5,20 +5,22 @@
 #include "common/run_state.h"
 #include "workarea/shared_walk.h"
 
+#include <utility>
+
 namespace sharedwalk {
 
 RemovalLine::~RemovalLine() {
   for (Task* task : handed_) delete task;
 }
 
-Task* RemovalLine::HandOut(Folder* folder, const wchar_t* name, const std::wstring& path) {
+Task* RemovalLine::HandOut(ItemScope& judged, Folder* folder, const wchar_t* name, const std::wstring& path) {
   assert(OnWalkThread);
   auto* task = new Task;
   task->folder = FolderHold::Add(folder);
   task->name = name;
   task->path = path;
-  task->item = DetachItem();
-  task->output = ReserveOutput();
+  HandItemOver(judged, task->scope);
+  task->scope.segment = ReserveOutput();
   plat::FileIdentity identity;
   if (DeleteEnabled && plat::IdentityAt(folder->listing, name, path, identity)) {
     task->identified = true;
@@ -29,19 +31,16 @@ Task* RemovalLine::HandOut(Folder* folder, const wchar_t* name, const std::wstri
   return task;
 }
 
-bool RemovalLine::Make(Task* task, ListingStore& store) {
+bool RemovalLine::Make(Task* task, ListingStore& store, bool giveUp) {
   assert(task->state.load(std::memory_order_relaxed) != TaskDone);
-  CaptureOutput(task->output);
-  AttachItem(task->item);
-  task->item = nullptr;
-  const bool made = RemoveStaleItem(task->folder->listing, task->name.c_str(), task->path, task->measure);
+  task->scope.giveUpOnShortage = giveUp;
+  const bool made =
+      RemoveStaleItem(task->scope, task->folder->listing, task->name.c_str(), task->path, task->measure);
   if (made) {
-    CaptureOutput(nullptr);
-    CompleteOutput(task->output);
+    // Once complete, the segment is the walk's to write out and free.
+    CompleteOutput(std::exchange(task->scope.segment, nullptr));
     task->folder.Reset();
   } else {
-    task->item = DetachItem();
-    CaptureOutput(nullptr);
     store.Stop();
   }
   task->state.store(made ? TaskDone : TaskGaveUp, std::memory_order_seq_cst);
@@ -67,10 +66,11 @@ Task* RemovalLine::Removing(const IdentityKey& identity) const {
   return found == byIdentity_.end() ? nullptr : found->second;
 }
 
-void RemovalLine::MakeAll(ListingStore& store) {
-  assert(OnWalkThread && !ItemOpen());
+void RemovalLine::MakeAll(ListingStore& store, const ItemScope& walk) {
+  assert(OnWalkThread && !ItemOpen(walk));
+  (void)walk;
   for (Task* task : handed_)
-    if (task->state.load(std::memory_order_acquire) != TaskDone) Make(task, store);
+    if (task->state.load(std::memory_order_acquire) != TaskDone) Make(task, store, false);
   Settle();
   assert(handed_.empty());
 }

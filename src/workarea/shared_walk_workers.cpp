@@ -26,8 +26,6 @@ void Workers::Stop() {
 
 void Workers::Main(void* argument) {
   auto* worker = static_cast<Worker*>(argument);
-  // A removal that runs short of descriptors is given back to the walk.
-  GiveUpOnShortage = true;
   worker->crew->Work(worker->stack);
 }
 
@@ -58,10 +56,11 @@ void Workers::Work(size_t stack) {
 }
 
 // The walk may wait for what this thread published; a removal can take
-// long, so it is woken first, and again once the removal is done.
+// long, so it is woken first, and again once the removal is done. One that
+// runs short of descriptors is given back to the walk.
 void Workers::RunQueued(Task* task) {
   board_.WakeWalk();
-  RemovalLine::Make(task, store_);
+  RemovalLine::Make(task, store_, true);
   board_.WakeWalk();
 }
 

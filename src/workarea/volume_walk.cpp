@@ -86,8 +86,8 @@ bool LeadsToAncestor(const plat::FileIdentity& target) {
 // normalised path and is extended for each entry and put back, so that one
 // buffer serves the whole depth. The trace names the directory as `typed`
 // at the top, and below as the first `parentLength` characters of `path`.
-void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstring* typed, size_t parentLength,
-                 std::wstring& path) {
+void WalkListing(ItemScope& scope, plat::Listing* listing, plat::DirEntry& entry, const std::wstring* typed,
+                 size_t parentLength, std::wstring& path) {
   PushAncestor(listing);
   ProgressFolder(path);
   const size_t stem = path.size();
@@ -101,9 +101,9 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     // A work area listed before and removed meanwhile is passed over, as
     // the shared walk passes it over: it was told where it was removed.
     if (GoneMeanwhile(listing, entry, path)) continue;
-    const EntryPlan plan = PlanEntry(listing, name, entry.attributes, path, parent);
+    const EntryPlan plan = PlanEntry(scope, listing, name, entry.attributes, path, parent);
     if (plan == EntryPlan::Remove) {
-      RemoveStaleEntry(listing, name, path);
+      RemoveStaleEntry(scope, listing, name, path);
       ++RemovalsMade;
     }
     if (plan != EntryPlan::Enter) continue;
@@ -113,12 +113,12 @@ void WalkListing(plat::Listing* listing, plat::DirEntry& entry, const std::wstri
     // over silently; one that could not be listed is counted.
     plat::DirEntry first;
     plat::Listing* sub = plat::ListChild(listing, entry, path, first);
-    if (!sub) NoteFailedOpen(path, plat::LastErrorCode());
+    if (!sub) NoteFailedOpen(scope, path, plat::LastErrorCode());
     if (sub) {
       if (!plat::OnPseudoFileSystem(sub) && !plat::EntersRemoteVolume(sub)) {
         const size_t childLength = path.size();
         AppendSeparator(path);
-        WalkListing(sub, first, nullptr, childLength, path);
+        WalkListing(scope, sub, first, nullptr, childLength, path);
       }
       plat::ListClose(sub);
     }
@@ -133,9 +133,9 @@ bool EntryGone(plat::Listing* listing, const wchar_t* name, const std::wstring& 
   return plat::AttributesAt(listing, name, path) == plat::kInvalidAttributes && plat::IsNotFound(plat::LastErrorCode());
 }
 
-void NoteFailedOpen(const std::wstring& path, uint32_t code) {
+void NoteFailedOpen(ItemScope& scope, const std::wstring& path, uint32_t code) {
   // Gone meanwhile, or found to be a link only now: nothing there was left unread.
-  if (code != 0 && !plat::IsNotFound(code) && code != plat::kErrorLinkRefused) NoteUnreadFolder(path, code);
+  if (code != 0 && !plat::IsNotFound(code) && code != plat::kErrorLinkRefused) NoteUnreadFolder(scope, path, code);
 }
 
 EntryClass ClassOf(const wchar_t* name, size_t length, uint32_t attributes, const std::wstring* path) {
@@ -149,11 +149,11 @@ EntryClass ClassOf(const wchar_t* name, size_t length, uint32_t attributes, cons
   return entryClass;
 }
 
-EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
+EntryPlan PlanEntry(ItemScope& scope, plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
                     std::wstring_view parent) {
   const EntryClass entryClass = ClassOf(name, std::wcslen(name), attributes, &path);
-  if (entryClass.judged && IsStaleWorkAreaAt(listing, name, path, parent))
-    return DeleteEnabled || ItemOpen() ? EntryPlan::Remove : EntryPlan::Pass;
+  if (entryClass.judged && IsStaleWorkAreaAt(scope, listing, name, path, parent))
+    return DeleteEnabled || ItemOpen(scope) ? EntryPlan::Remove : EntryPlan::Pass;
   // Identities are only looked up for links, and for every directory
   // where /XD named folders: a walk without either costs nothing more.
   plat::FileIdentity identity;
@@ -256,7 +256,8 @@ uint32_t WalkVolume(const std::wstring& path) {
   RemovalsMade = 0;
   // As many threads as processors, up to 8, unless /MT said otherwise.
   const uint32_t threads = WalkThreads ? WalkThreads : std::min<uint32_t>(plat::ProcessorCount(), 8);
-  if (threads <= 1 || !WalkShared(listing, entry, path, buffer, threads)) WalkListing(listing, entry, &path, 0, buffer);
+  if (threads <= 1 || !WalkShared(ProgramScope(), listing, entry, path, buffer, threads))
+    WalkListing(ProgramScope(), listing, entry, &path, 0, buffer);
   LinkTargets.clear();
   plat::ListClose(listing);
   return 0;
@@ -271,7 +272,7 @@ void ResolveChosenExclusions() {
     if (plat::PathIdentity(typed, identity))
       ChosenExclusions.insert(KeyOf(identity));
     else
-      ReportError(plat::LastErrorCode(), typed);
+      ReportError(ProgramScope(), plat::LastErrorCode(), typed);
   }
 }
 
@@ -285,14 +286,14 @@ uint32_t RunVolumeTarget(const wchar_t* argument) {
     if (folder.kind == ExcludeEnd) break;
     if (folder.kind != ExcludeKnownFolder) continue;
     if (uint32_t code = plat::KnownFolderPath(folder.folderId, folder.resolvedPath)) {
-      ReportError(code, nullptr);
+      ReportError(ProgramScope(), code, nullptr);
       return code;
     }
     folder.length = static_cast<uint32_t>(folder.resolvedPath.size());
   }
 
   const uint32_t status = WalkVolume(argument);
-  if (status != 0) ReportError(status, argument);
+  if (status != 0) ReportError(ProgramScope(), status, argument);
 
   for (ExcludedFolder& folder : ExcludedFolderTable) {
     if (folder.kind == ExcludeEnd) break;

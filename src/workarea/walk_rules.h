@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/item_scope.h"
 #include "platform/platform.h"
 
 // True when the walk never enters `child` (a full path as the walk builds
@@ -38,7 +39,7 @@ bool LooksLikeWorkArea(const wchar_t* name, size_t length);
 // A folder `path` that a walk was to enter could not be listed (code
 // `code`): counted as unread, unless it went meanwhile or is a link met now.
 // The walk's own thread, in the walk's order.
-void NoteFailedOpen(const std::wstring& path, uint32_t code);
+void NoteFailedOpen(ItemScope& scope, const std::wstring& path, uint32_t code);
 
 // True when the entry `name` of `listing` is not there any longer. Only
 // "not found" says so: an entry that cannot be looked at is still there.
@@ -65,7 +66,7 @@ enum class EntryPlan { Pass, Remove, Enter };
 // names `parent`: ClassOf, with its side effects: a work-area name is
 // judged (its trace lines printed), a link's target looked up, /XD matched.
 // Only the walk's own thread applies it, in the walk's order.
-EntryPlan PlanEntry(plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
+EntryPlan PlanEntry(ItemScope& scope, plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
                     std::wstring_view parent);
 
 // What a thread listing ahead of the walk may do with an entry: Plain, a
@@ -82,5 +83,5 @@ EntryKind ClassifyEntry(plat::Listing* listing, const plat::DirEntry& entry, con
 // The /v walk shared among `workers` threads (volume_walk.cpp calls it for
 // more than one). False when the threads could not be had: nothing was
 // done then, and the walk is to be made alone.
-bool WalkShared(plat::Listing* top, plat::DirEntry& entry, const std::wstring& typed, std::wstring& path,
+bool WalkShared(ItemScope& scope, plat::Listing* top, plat::DirEntry& entry, const std::wstring& typed, std::wstring& path,
                 uint32_t workers);

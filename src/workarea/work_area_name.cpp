@@ -26,11 +26,11 @@ bool IsFormB(const wchar_t* name, size_t length) {
 }
 
 // Compares a host text taken from a name with this computer's name.
-bool HostMatches(std::wstring host) {
+bool HostMatches(ItemScope& scope, std::wstring host) {
   UpperCaseAscii(host.data());
   if (host == HostName) return true;
-  if (RunFlags & VerboseFlag) ReportMessage(MSG_HOST_MISMATCH, nullptr, nullptr, false);
-  EndItem(VerdictOtherHost, ActionKept, 0, 0);
+  if (RunFlags & VerboseFlag) ReportMessage(scope, MSG_HOST_MISMATCH, nullptr, nullptr, false);
+  EndItem(scope, VerdictOtherHost, ActionKept, 0, 0);
   return false;
 }
 
@@ -67,13 +67,13 @@ int32_t OwnerIdOf(const wchar_t* name, size_t length, bool formA) {
   return ReadProcessId(idText.c_str(), 16);
 }
 
-int JudgeWorkArea(const wchar_t* name, size_t length, std::wstring_view parentText) {
+int JudgeWorkArea(ItemScope& scope, const wchar_t* name, size_t length, std::wstring_view parentText) {
   const bool formA = IsFormA(name, length);
 
   // The parent's text is made only when a line names it.
   const bool reporting = RunFlags & ReportFlag;
   const std::wstring parent = reporting ? std::wstring(parentText) : std::wstring();
-  if (RunFlags & VerboseFlag) ReportMessage(MSG_FOUND, parent.c_str(), name, false);
+  if (RunFlags & VerboseFlag) ReportMessage(scope, MSG_FOUND, parent.c_str(), name, false);
 
   const int32_t processId = OwnerIdOf(name, length, formA);
   if (formA) {
@@ -83,22 +83,22 @@ int JudgeWorkArea(const wchar_t* name, size_t length, std::wstring_view parentTe
       const wchar_t* hostStart = open + 1;
       const wchar_t* hostEnd = name + length - 1;
       std::wstring host = hostStart <= hostEnd ? std::wstring(hostStart, hostEnd) : std::wstring();
-      BeginItem(WorkAreaItem, parentText, name, processId, host.c_str(), host.size());
-      if (!HostMatches(host)) return 0;
+      BeginItem(scope, WorkAreaItem, parentText, name, processId, host.c_str(), host.size());
+      if (!HostMatches(scope, host)) return 0;
     } else {
-      BeginItem(WorkAreaItem, parentText, name, processId, nullptr, 0);
+      BeginItem(scope, WorkAreaItem, parentText, name, processId, nullptr, 0);
     }
   } else {
     std::wstring host = length > 21 ? std::wstring(name + 21, name + length) : std::wstring();
-    BeginItem(WorkAreaItem, parentText, name, processId, host.c_str(), host.size());
-    if (!HostMatches(host)) return 0;
+    BeginItem(scope, WorkAreaItem, parentText, name, processId, host.c_str(), host.size());
+    if (!HostMatches(scope, host)) return 0;
   }
 
-  if (IsOwnerAlive(static_cast<uint32_t>(processId))) {
-    EndItem(OwnerStateUnknown ? VerdictOwnerUnknown : VerdictRunning, ActionKept, 0, 0);
+  if (const OwnerNow owner = IsOwnerAlive(scope, static_cast<uint32_t>(processId)); owner != OwnerNow::NotRunning) {
+    EndItem(scope, owner == OwnerNow::Unknown ? VerdictOwnerUnknown : VerdictRunning, ActionKept, 0, 0);
     return 0;
   }
-  if (RunFlags == ReportFlag) ReportMessage(MSG_FOUND, parent.c_str(), name, true);
+  if (RunFlags == ReportFlag) ReportMessage(scope, MSG_FOUND, parent.c_str(), name, true);
   return 1;
 }
 
@@ -111,22 +111,22 @@ bool WorkAreaOwnerId(const wchar_t* name, int32_t& processId) {
   return true;
 }
 
-int IsStaleWorkAreaAt(plat::Listing* listing, const wchar_t* name, const std::wstring& path,
+int IsStaleWorkAreaAt(ItemScope& scope, plat::Listing* listing, const wchar_t* name, const std::wstring& path,
                       std::wstring_view parentText) {
   // Where items are counted, one met twice (through a link) counts once.
   plat::FileIdentity identity;
   if (AccountsItems() && LooksLikeWorkArea(name, std::wcslen(name)) && plat::IdentityAt(listing, name, path, identity))
-    IdentifyNextItem(identity);
-  return IsStaleWorkArea(name, parentText);
+    IdentifyNextItem(scope, identity);
+  return IsStaleWorkArea(scope, name, parentText);
 }
 
-int IsStaleWorkArea(const wchar_t* name, std::wstring_view parentText) {
+int IsStaleWorkArea(ItemScope& scope, const wchar_t* name, std::wstring_view parentText) {
   const size_t length = std::wcslen(name);
   if (!LooksLikeWorkArea(name, length)) return 0;
-  HoldJudgement();
-  const int stale = JudgeWorkArea(name, length, parentText);
-  EndJudgement(stale != 0);
+  HoldJudgement(scope);
+  const int stale = JudgeWorkArea(scope, name, length, parentText);
+  EndJudgement(scope, stale != 0);
   // A kept item, or one only listed, is settled: nothing more is written of it.
-  if (!stale || (DeleteEnabled == 0 && !ItemOpen())) SettleOutput();
+  if (!stale || (DeleteEnabled == 0 && !ItemOpen(scope))) SettleOutput(scope);
   return stale;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/item_scope.h"
 #include "platform/platform.h"
 
 // True for the entries "." and "..", which every listing skips.
@@ -13,15 +14,15 @@ inline bool IsDotEntry(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-// True when a process with id `processId` whose image name begins with
-// "KEL.EXE" runs now, or when that cannot be known (the item then stays).
-bool IsOwnerAlive(uint32_t processId);
-// Set by IsOwnerAlive when its "alive" only means that the processes could
-// not be looked at.
-extern bool OwnerStateUnknown;
-
-// What a second look at the processes finds of an item's owner.
+// What a look at the processes finds of an item's owner.
 enum class OwnerNow { NotRunning, Running, Unknown };
+// Whether a process with id `processId` whose image name begins with
+// "KEL.EXE" runs now, with the trace line; where that cannot be known,
+// Unknown, with the error line (the item then stays). Before it fails for
+// want of descriptors it asks `scope`'s walk, if any, to let go of what it
+// holds ahead.
+OwnerNow IsOwnerAlive(ItemScope& scope, uint32_t processId);
+
 // Whether a process with id `processId` whose image name begins with
 // "KEL.EXE" runs now, asked as IsOwnerAlive asks but quietly: it prints
 // nothing, sets no shared state and asks no walk for relief, so any thread
@@ -40,15 +41,13 @@ class ShortageRelief {
  protected:
   ~ShortageRelief() = default;
 };
-// The walk of this thread, while one runs that can relieve a shortage.
-extern thread_local ShortageRelief* WalkRelief;
 
 
 // 1 when directory `name`, found in `parent`, is the work area of an ended
 // KEL process of this computer; 0 otherwise. Prints the trace lines.
-int IsStaleWorkArea(const wchar_t* name, std::wstring_view parent);
+int IsStaleWorkArea(ItemScope& scope, const wchar_t* name, std::wstring_view parent);
 // The same for the entry `name` of `listing`, whose full path is `path`.
-int IsStaleWorkAreaAt(plat::Listing* listing, const wchar_t* name, const std::wstring& path, std::wstring_view parent);
+int IsStaleWorkAreaAt(ItemScope& scope, plat::Listing* listing, const wchar_t* name, const std::wstring& path, std::wstring_view parent);
 
 // True when the number reader, reading the `length` characters of `text`
 // as wcstol does in `base` (10 or 16), finds a digit.
@@ -64,33 +63,27 @@ bool WorkAreaOwnerId(const wchar_t* name, int32_t& processId);
 // error line. 0 when it is gone, otherwise the code of the one failure that
 // was reported.
 // `path` is extended while the tree is emptied and holds its text again on return.
-uint32_t RemoveTree(plat::Listing* parent, const wchar_t* name, std::wstring& path);
+uint32_t RemoveTree(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path);
 
 // Removes the stale work area `name` of the directory `parent` lists, whose
 // full path is `path`, and traces the attempt in verbose mode; in list mode
 // only measures it where the run accounts for items. Just before a removal
 // the owner its name holds is asked for again (OwnerRunsNow): an owner that
 // runs now, or whose state cannot be told now, keeps the item.
-void RemoveStaleEntry(plat::Listing* parent, const wchar_t* name, std::wstring& path);
+void RemoveStaleEntry(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path);
 // The same for a stale log file, removed right after its judgement on the
 // same thread: its owner is not asked for again.
-void RemoveStaleLog(plat::Listing* parent, const wchar_t* name, std::wstring& path);
-
-// On a thread that sets it, an open that fails for want of descriptors or
-// memory (plat::IsShortage) makes a removal or a measuring give up at once,
-// unreported, instead of failing: it can be made again when they are given
-// back, as one thread would have had them.
-extern thread_local bool GiveUpOnShortage;
+void RemoveStaleLog(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path);
 // What a stale item held, measured once however often its removal is made.
 struct StaleMeasure {
   uint64_t entries = 0, bytes = 0;
   bool taken = false;
 };
 // RemoveStaleEntry with the measure kept by the caller, on any thread.
-// False when it gave up (GiveUpOnShortage): nothing was reported or counted
-// then, and it is to be called again with the same `measure`, which removes
-// what is left.
-bool RemoveStaleItem(plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure);
+// Where `scope` gives up on a shortage (ItemScope::giveUpOnShortage), false
+// when it gave up: nothing was reported or counted then, and it is to be
+// called again with the same `measure`, which removes what is left.
+bool RemoveStaleItem(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure);
 
 // Removes the stale work areas directly inside `directory`.
 void CleanDirectory(const wchar_t* directory);

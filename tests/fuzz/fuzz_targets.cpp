@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fake::Fault probe{.call = fake::Call::SnapshotOpen, .fromThenOn = true, .before = [&] { probed = true; }};
   fake::state.faults.push_back({probe, 0});
   const std::wstring name = text.substr(1);
-  const int stale = IsStaleWorkArea(name.c_str(), L"C:\\w");
+  const int stale = IsStaleWorkArea(ProgramScope(), name.c_str(), L"C:\\w");
   const bool form = (name.size() >= 4 && (name.starts_with(L"_TD") || name.starts_with(L"#TD"))) ||
                     (name.size() >= 9 && name.starts_with(L"KEL_util"));
   CHECK(stale == 0 || (stale == 1 && form));
