@@ -16,7 +16,8 @@ begins with "/" or "."), "file!" a file that cannot be removed; "entry@N"
 of everything below it to N days ago, or for N from 1900 on to noon of the
 local date N (YYYYMMDD). An expected
 line with "*" is a pattern; out=None leaves the output unchecked. Options:
-sort (compare sorted lines), only ('posix' or 'wine'), nosan (not under the
+sort (compare sorted lines), only ('posix' or 'wine'), exe (Wine: the program
+run instead of sweepdirs.exe, in the Windows build folder), nosan (not under the
 sanitizers), prelude (POSIX: shell run in the private mount namespace, "$@"
 the command), race (POSIX: when the preloaded interposer swaps), timeout,
 and posix=/wine= dictionaries that override the case's fields on that build.
@@ -104,6 +105,12 @@ RACE = VICTIM + ' hold/ w/_TD{dead}/top.txt w/_TD{dead}/sub/file.txt w/_TD{dead}
 LONG = '/'.join('a-rather-long-directory-name-%d' % i for i in range(12))
 DEEP = '/'.join('directory-level-%d' % i for i in range(40))
 ARGS = ['/X', '/WITH BLANK', '/QUOTE"INSIDE', '/TRAILING\\', '/BLANK AND TRAILING\\', '/\\\\"', '/TÉST€😀']
+SMALL_STACK = 'helpers/sweepdirs_small_stack.exe'  # the Windows build whose run has a small stack
+
+
+def summed(n):  # the /summary of one work area of n entries removed
+    return ['Removed 1 work area and 0 log files: %d files and folders, 5 B.' % n,
+            'Kept 0 (owner running), 0 (another computer), 0 (owner unknown). Failed 0.']
 
 
 # Stale items that only a walk into /sys or /proc would meet: one on a mount
@@ -204,6 +211,14 @@ CASES = [
     C('d-trailing-separator-kept', ['/verbose', '/d', '{T}\\a\\'],
       [verdict(r'{T}\a\\_TD{dead}', GONE), r'REMOVED: {T}\a\\_TD{dead}'], tree='a/_TD{dead}/', gone='a/_TD{dead}'),
     C('d-deep-stale-tree-goes-whole', r'/d {T}\w', tree=['w/_TD{dead}/' + DEEP + '/file.txt'], gone='w/_TD{dead}'),
+    # The run's own stack is what a deep tree needs: a test build that leaves the run 32 KiB of it works on a
+    # shallow tree and is cut off at 200 levels (Wine ends only the thread; the program then fails), where
+    # sweepdirs.exe removes the tree.
+    *[C('stack-%s-%d-levels' % (name, depth), r'/summary /d {T}\w', out, code, only='wine', wine=dict(exe=exe),
+        tree=['w/_TD{dead}/' + 'd/' * depth + 'file'], gone='' if code else 'w/_TD{dead}',
+        kept='w/_TD{dead}/' + 'd/' * depth + 'file' if code else '') for name, exe, depth, out, code in [
+        ('small', SMALL_STACK, 20, summed(22), 0), ('small', SMALL_STACK, 200, [], 0xC0000144),
+        ('run', None, 200, summed(202), 0)]],
     C('d-thread-id-names-no-process', r'/d {T}\w', tree='w/_TD{tid}/f w/_TD{live}/f', gone='w/_TD{tid}',
       kept='w/_TD{live}/f'),
     C('utf8-output', r'/list /verbose /d {T}\wé€😀', [verdict(r'{T}\wé€😀\_TD{dead}_{host}_', GONE), NONE],
@@ -631,6 +646,7 @@ class Wine:
 
     def start(self, base, windows):
         self.base, self.exe, helpers = base, windows + '/sweepdirs.exe', windows + '/helpers/'
+        self.windows = windows
         self.launch, root = helpers + 'launch.exe', base + '/wine'
         self.prefix, drive = root + '/prefix', root + '/prefix/drive_c'
         for d in ('prefix', 'home', 'tmp'):
@@ -682,7 +698,8 @@ class Wine:
             if 'events' in case:
                 env, err = dict(self.env, WINEDEBUG='-all,+eventlog,fixme+advapi'), open(self.base + '/stderr', 'w+b')
             for _ in range(2):  # a launcher that Wine did not start at all (it wrote nothing) is started once more
-                subprocess.run(['wine', self.launch, self.exe, *args], stdin=DEVNULL, stdout=out, stderr=err,
+                exe = os.path.join(self.windows, case['exe']) if case.get('exe') else self.exe
+                subprocess.run(['wine', self.launch, exe, *args], stdin=DEVNULL, stdout=out, stderr=err,
                                env=env, timeout=case.get('timeout', 300))
                 if out.tell():
                     break
