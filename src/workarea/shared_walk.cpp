@@ -35,7 +35,10 @@
 // and target itself once every removal handed out before it is done, and
 // passes over a work-area entry that is not found any more after a removal
 // handed out before it (any other failure to look at it is the one-thread
-// walk's to meet: it judges the entry). Not looked at again: a plain folder
+// walk's to meet: it judges the entry). Removals are made side by side only
+// where their trees are apart: an item reached through a link may lie
+// inside one met later, so a work-area entry is judged only once every
+// removal handed out through a link before it is done. Not looked at again: a plain folder
 // inside a removed area that a bind mount shows a second time, listed by a
 // worker before the removal; it is walked as listed.
 //
@@ -142,6 +145,7 @@ class SharedWalk final : public ShortageRelief {
   const size_t walkStack_;     // the board's stack the walk offers on
   bool alone_ = false;         // the workers are stopped: this is the one-thread walk
   std::vector<Frame> frames_;  // where the walk is, outermost first
+  size_t linksEntered_ = 0;    // links on the walk's path that it entered
 };
 
 void SharedWalk::Walk(plat::Listing* top, const plat::DirEntry& entry, const std::wstring& typed,
@@ -291,8 +295,11 @@ void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name,
       if (now != plat::kInvalidAttributes) attributes = now;
       else if (plat::IsNotFound(plat::LastErrorCode())) return;
       if (!(attributes & plat::kAttrDirectory)) return;
-    } else if (RemovedMeanwhile(listing, name, path)) {
-      return;
+    } else {
+      // An item reached through a link may lie inside this one: it is
+      // judged, measured and removed as one thread would, after them.
+      if (line_.BehindLink()) AwaitRemovals();
+      if (RemovedMeanwhile(listing, name, path)) return;
     }
   }
   switch (PlanEntry(scope_, listing, name, attributes, path, parent)) {
@@ -308,7 +315,10 @@ void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name,
   uint32_t failure = 0;
   const uint8_t state = OpenHere(folder, entry, name, attributes, sub, failure);
   if (state == Listed) {
+    const bool link = attributes & plat::kAttrReparsePoint;
+    linksEntered_ += link;
     Enter(std::move(sub), path);
+    linksEntered_ -= link;
   } else if (state == Failed) {
     NoteFailedOpen(scope_, path, failure);
   } else if (state == Empty) {
@@ -351,7 +361,7 @@ void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring
     RemoveStaleItem(scope_, folder->listing, name, itemPath, measure);
     return;
   }
-  Task* task = line_.HandOut(scope_, folder, name, path);
+  Task* task = line_.HandOut(scope_, folder, name, path, linksEntered_ != 0);
   if (alone_) return;
   if (!board_.Queue(task)) RemovalLine::Make(task, store_, true);
 }

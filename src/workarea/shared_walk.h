@@ -310,6 +310,7 @@ struct Task {
   StaleMeasure measure;
   bool identified = false;
   IdentityKey identity;
+  bool behindLink = false;  // handed out where the walk had entered a link
   std::atomic<uint8_t> state{TaskWaiting};
 };
 
@@ -321,8 +322,8 @@ class RemovalLine {
   ~RemovalLine();
   // A task for the stale entry `name` of `folder` (held by the caller),
   // with the item open in `judged` and a place kept in the output; last in
-  // the line.
-  Task* HandOut(ItemScope& judged, Folder* folder, const wchar_t* name, const std::wstring& path);
+  // the line. `behindLink`: the walk reached it through a link.
+  Task* HandOut(ItemScope& judged, Folder* folder, const wchar_t* name, const std::wstring& path, bool behindLink);
   // Makes (in list mode measures) the removal of `task` on this thread,
   // under its item and into its place in the output. Where it gave up for
   // want of descriptors (only where `giveUp`) nothing was written: the
@@ -338,6 +339,8 @@ class RemovalLine {
   // Removals in this walk, settled or not, and those the walk made alone.
   uint64_t Count() const { return count_; }
   void CountOne() { ++count_; }
+  // True while a task handed out behind a link is not settled.
+  bool BehindLink() const { return behindLink_ != 0; }
   // A task not yet settled that removes the directory with `identity`.
   Task* Removing(const IdentityKey& identity) const;
   // Makes every task not done, in order, on this thread, which judges no
@@ -347,6 +350,7 @@ class RemovalLine {
  private:
   std::deque<Task*> handed_;  // not yet settled, in order
   uint64_t count_ = 0;
+  size_t behindLink_ = 0;  // tasks of handed_ handed out behind a link
   std::map<IdentityKey, Task*> byIdentity_;  // those of handed_ that remove a directory
 };
 

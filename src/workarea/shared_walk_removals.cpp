@@ -13,9 +13,12 @@ RemovalLine::~RemovalLine() {
   for (Task* task : handed_) delete task;
 }
 
-Task* RemovalLine::HandOut(ItemScope& judged, Folder* folder, const wchar_t* name, const std::wstring& path) {
+Task* RemovalLine::HandOut(ItemScope& judged, Folder* folder, const wchar_t* name, const std::wstring& path,
+                           bool behindLink) {
   assert(OnWalkThread);
   auto* task = new Task;
+  task->behindLink = behindLink;
+  behindLink_ += behindLink;
   task->folder = FolderHold::Add(folder);
   task->name = name;
   task->path = path;
@@ -52,6 +55,7 @@ void RemovalLine::Settle() {
   while (!handed_.empty() && handed_.front()->state.load(std::memory_order_seq_cst) == TaskDone) {
     Task* task = handed_.front();
     handed_.pop_front();
+    behindLink_ -= task->behindLink;
     if (task->identified) {
       auto found = byIdentity_.find(task->identity);
       if (found != byIdentity_.end() && found->second == task) byIdentity_.erase(found);
