@@ -15,10 +15,10 @@
  *     name beginning with <prefix> fails with EMFILE
  *   SWEEPDIRS_TEST_CLOCK=<ms>               the monotonic clock moves <ms> a call
  *   SWEEPDIRS_TEST_FAULT=<who>:<n>:<errno>[:<prefix>]  the n-th open of a kind
- *     (of a name beginning with <prefix>) fails with <errno>, every one from
- *     then on for n = 0: who is worker or walk (a directory, on a worker or
- *     on another thread), probe (in /proc, for a process), mounts (the mount
- *     table). An EMFILE on the walk or the probe only while workers run: the
+ *     (of a name beginning with <prefix>) fails with <errno>, every one for
+ *     n = 0: who is worker or walk (a directory, on a worker or on another
+ *     thread), probe (in /proc: every open for the n-th process probed),
+ *     mounts (the mount table). An EMFILE on the walk or the probe only while workers run: the
  *     walk can then get it back from them, as one thread would have had it.
  *   SWEEPDIRS_TEST_STOP=<name>:<signal>     the thread that is about to unlink
  *     an entry <name> gets <signal> */
@@ -66,6 +66,27 @@ static int IsWorker(void) {
   return strcmp(thread, "sweepdirs-work") == 0;
 }
 
+/* True when `path` (in /proc) is of the nth process probed, in the order
+ * first probed (every one for n = 0): a process is judged before its owner
+ * is asked for again on whichever thread, so the nth is the same process
+ * with any number of threads. /proc itself is of none. */
+static int ProbedNth(const char* path, unsigned long nth) {
+  static long seen[4096];
+  static unsigned long count;
+  static int lock;
+  if (strncmp(path, "/proc/", 6) == 0) path += 6;
+  if (path[0] < '0' || path[0] > '9') return 0;
+  const long pid = strtol(path, NULL, 10);
+  if (nth == 0) return 1;
+  while (__atomic_exchange_n(&lock, 1, __ATOMIC_ACQUIRE)) {
+  }
+  unsigned long at = 0;
+  while (at < count && seen[at] != pid) ++at;
+  if (at == count && count < 4096) seen[count++] = pid;
+  __atomic_store_n(&lock, 0, __ATOMIC_RELEASE);
+  return at + 1 == nth;
+}
+
 static int DrawnFault(const char* path, int flags) {
   static unsigned long calls;
   const char* fault = getenv("SWEEPDIRS_TEST_FAULT");
@@ -78,6 +99,7 @@ static int DrawnFault(const char* path, int flags) {
                    : !(flags & O_DIRECTORY) ? 0 : IsWorker() ? 'k' : 'w';
   if (kind != (strcmp(who, "worker") == 0 ? 'k' : who[0]) || strncmp(path, prefix, strlen(prefix)) != 0) return 0;
   if (code == EMFILE && (kind == 'w' || kind == 'p') && __atomic_load_n(&threads, __ATOMIC_RELAXED) < 2) return 0;
+  if (kind == 'p') return ProbedNth(path, nth) ? code : 0;
   const unsigned long count = __atomic_add_fetch(&calls, 1, __ATOMIC_RELAXED);
   return (nth == 0 || count == nth) ? code : 0;
 }
