@@ -10,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/run_report.h"
+#include "common/event_sink.h"
+#include "common/progress.h"
 #include "common/run_state.h"
 #include "commit.h"
 #include "version.h"
@@ -34,100 +35,9 @@ ItemScope Program;
 // The segments not yet written out, in output order; program thread only.
 std::deque<OutputSegment*> Pending;
 
-// ---- names on a terminal ----
-// While a line is assembled, the backslash of an escape stands as U+0001: an
-// escaped insert keeps no control character, so the line's own backslashes
-// (of a path, of the catalogue text between two inserts) are told from the
-// escapes' once the line is whole.
-constexpr wchar_t kEscapeMark = 0x01;
-
-bool Printable(wchar_t unit) {
-  const uint32_t code = static_cast<uint32_t>(unit);
-  return code >= 0x20 && !(code >= 0x7F && code <= 0x9F) && !(code >= 0x202A && code <= 0x202E) &&
-         !(code >= 0x2066 && code <= 0x2069) && !(code >= 0xD800 && code <= 0xDFFF);
-}
-
-bool IsSurrogatePair(const wchar_t* units) {
-  return sizeof(wchar_t) == 2 && units[0] >= 0xD800 && units[0] <= 0xDBFF && units[1] >= 0xDC00 && units[1] <= 0xDFFF;
-}
-
-// `text` with every character a terminal must not be given escaped, the
-// escapes' backslashes marked.
-std::wstring Marked(const wchar_t* text, size_t length) {
-  static const wchar_t kHex[] = L"0123456789ABCDEF";
-  std::wstring marked;
-  for (size_t i = 0; i < length; ++i) {
-    const wchar_t unit = text[i];
-    if (i + 1 < length && IsSurrogatePair(text + i)) {
-      marked.append(text + i, 2);
-      ++i;
-    } else if (Printable(unit)) {
-      marked += unit;
-    } else {
-      const uint32_t code = static_cast<uint32_t>(unit);
-      marked += kEscapeMark;
-      marked += L"x{";
-      for (int shift = code > 0xFF ? 12 : 4; shift >= 0; shift -= 4) marked += kHex[(code >> shift) & 15];
-      marked += L'}';
-    }
-  }
-  return marked;
-}
-
-// The whole line: a backslash of its own that would read as the start of an
-// escape is shown as one, so that no name can pass for an escape.
-std::wstring Unmarked(const std::wstring& line) {
-  std::wstring shown;
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == kEscapeMark)
-      shown += L'\\';
-    else if (line[i] == L'\\' && line.compare(i + 1, 2, L"x{") == 0)
-      shown += L"\\x{5C}";
-    else
-      shown += line[i];
-  }
-  return shown;
-}
-
 void WriteNow(const std::wstring& text) {
   ProgressErase();
   plat::WriteText(text.data(), text.size());
-}
-
-void PrintMessage(ItemScope& scope, uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
-  std::wstring text;
-  // The FOUND line joins folder and name: with '/' for an item in the
-  // system's own form, whose folder then ends in no '/' of its own.
-  std::wstring folder;
-  if (id == MSG_FOUND && ItemSeparator == L'/' && insert1) {
-    folder = EntryStem(insert1);
-    folder.pop_back();
-    insert1 = folder.c_str();
-    id = MSG_FOUND_NATIVE;
-  }
-  if (EscapeNames) {
-    const std::wstring marked1 = insert1 ? Marked(insert1, std::wcslen(insert1)) : L"";
-    const std::wstring marked2 = insert2 ? Marked(insert2, std::wcslen(insert2)) : L"";
-    if (!plat::CatalogMessage(id, insert1 ? marked1.c_str() : nullptr, insert2 ? marked2.c_str() : nullptr, text))
-      return;
-    text = Unmarked(text);
-  } else if (!plat::CatalogMessage(id, insert1, insert2, text)) {
-    return;
-  }
-  if (lineEnd) text += L'\n';
-  WriteOutput(scope, text);
-}
-
-// The text for an error code: the catalogue first, then the platform's own
-// texts, and a fixed text naming the code when neither has one.
-std::wstring ErrorText(uint32_t code, const wchar_t* insert) {
-  std::wstring text;
-  if (plat::CatalogMessage(code, insert, nullptr, text)) return text;
-  if (plat::SystemMessage(code, text)) return text;
-  wchar_t fallback[64];
-  std::swprintf(fallback, 64, L"No message text exists for error code 0x%08X.\n",
-                static_cast<unsigned>(code));
-  return fallback;
 }
 
 // Where `scope`'s output goes while it cannot go out at once: the segment
@@ -147,16 +57,40 @@ OutputSegment* HeldIn(ItemScope& scope) {
 
 }  // namespace
 
-std::wstring EscapedForTerminal(const std::wstring& text) { return Unmarked(Marked(text.data(), text.size())); }
-
-size_t EscapeBoundary(const std::wstring& escaped, size_t at) {
-  // The longest escape, "\x{HHHH}", began at most 7 units before `at`.
-  for (size_t start = at > 7 ? at - 7 : 0; start < at; ++start) {
-    if (escaped.compare(start, 3, L"\\x{") != 0) continue;
-    const size_t end = escaped.find(L'}', start);
-    if (end != std::wstring::npos && end >= at) return end + 1;
+void PrintMessage(ItemScope& scope, uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
+  std::wstring text;
+  // The FOUND line joins folder and name: with '/' for an item in the
+  // system's own form, whose folder then ends in no '/' of its own.
+  std::wstring folder;
+  if (id == MSG_FOUND && ItemSeparator == L'/' && insert1) {
+    folder = EntryStem(insert1);
+    folder.pop_back();
+    insert1 = folder.c_str();
+    id = MSG_FOUND_NATIVE;
   }
-  return at;
+  if (EscapeNames) {
+    const std::wstring marked1 = insert1 ? MarkedForTerminal(insert1, std::wcslen(insert1)) : L"";
+    const std::wstring marked2 = insert2 ? MarkedForTerminal(insert2, std::wcslen(insert2)) : L"";
+    if (!plat::CatalogMessage(id, insert1 ? marked1.c_str() : nullptr, insert2 ? marked2.c_str() : nullptr, text))
+      return;
+    text = UnmarkedLine(text);
+  } else if (!plat::CatalogMessage(id, insert1, insert2, text)) {
+    return;
+  }
+  if (lineEnd) text += L'\n';
+  WriteOutput(scope, text);
+}
+
+// The text for an error code: the catalogue first, then the platform's own
+// texts, and a fixed text naming the code when neither has one.
+std::wstring ErrorText(uint32_t code, const wchar_t* insert) {
+  std::wstring text;
+  if (plat::CatalogMessage(code, insert, nullptr, text)) return text;
+  if (plat::SystemMessage(code, text)) return text;
+  wchar_t fallback[64];
+  std::swprintf(fallback, 64, L"No message text exists for error code 0x%08X.\n",
+                static_cast<unsigned>(code));
+  return fallback;
 }
 
 ItemScope& ProgramScope() { return Program; }
@@ -212,45 +146,6 @@ void LoadErrorPrefix() {
   const size_t capacity = sizeof ErrorPrefix / sizeof ErrorPrefix[0];
   if (text.size() >= capacity) return;
   std::wmemcpy(ErrorPrefix, text.c_str(), text.size() + 1);
-}
-
-void ReportMessage(ItemScope& scope, uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd) {
-  // With /JSON the events say it all: no line of text goes out.
-  if (OutputFlags & JsonFlag) return;
-  PrintMessage(scope, id, insert1, insert2, lineEnd);
-}
-
-void ReportLineEnd(ItemScope& scope) {
-  if (!(OutputFlags & JsonFlag)) WriteOutput(scope, L"\n");
-}
-
-void ReportError(ItemScope& scope, uint32_t code, const wchar_t* path) {
-  const bool catalogued = code > kCatalogIdBound;
-  const std::wstring text = ErrorText(code, catalogued ? path : nullptr);
-  std::wstring line = ErrorPrefix;
-  line += L' ';
-  // A path is never passed into a system text; it stands before it.
-  if (!catalogued && path) {
-    line += path;
-    line += L" : ";
-  }
-  line += text;
-  if (TakeError(scope, code, text, path, line)) return;
-  if (EscapeNames && path) {
-    // On a terminal the path is shown with its escapes, in the text too.
-    const std::wstring marked = Marked(path, std::wcslen(path));
-    line = ErrorPrefix;
-    line += L' ';
-    if (catalogued) {
-      line += ErrorText(code, marked.c_str());
-    } else {
-      line += marked;
-      line += L" : ";
-      line += text;
-    }
-  }
-  line += L'\n';
-  WriteOutput(scope, EscapeNames ? Unmarked(line) : line);
 }
 
 void PrintUsage() {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/item_scope.h"
+#include "common/text_forms.h"
 #include "platform/platform.h"
 #include "sweepdirs.h"  // message ids, generated from res/sweepdirs.mc
 
@@ -20,16 +21,14 @@ extern const wchar_t* const ProgramName;
 // Loads ErrorPrefix from the catalogue.
 void LoadErrorPrefix();
 
-// Prints catalogue message `id` with up to two inserts; with `lineEnd` the
-// line is closed after it. Reports no failure.
-void ReportMessage(ItemScope& scope, uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd);
+// Prints catalogue message `id` as `scope` writes it, with up to two
+// inserts, as text whatever the output options; with `lineEnd` the line is
+// closed after it. Reports no failure.
+void PrintMessage(ItemScope& scope, uint32_t id, const wchar_t* insert1, const wchar_t* insert2, bool lineEnd);
+// The text for an error code: the catalogue first (with `insert`), then the
+// platform's own texts, and a fixed text naming the code when neither has one.
+std::wstring ErrorText(uint32_t code, const wchar_t* insert);
 
-// Closes a line left open by a trace text (one without a line end).
-void ReportLineEnd(ItemScope& scope);
-
-// Prints the error line for `code` (a catalogue id or a system code), about
-// `path` when one is given, followed by an empty line.
-void ReportError(ItemScope& scope, uint32_t code, const wchar_t* path);
 
 // Prints the 13 usage lines, then one line for each option added since.
 void PrintUsage();
@@ -44,14 +43,6 @@ void PrintVersion();
 // direction characters as visible escapes. Decided once, at the start of a
 // run before any thread starts; read-only while threads run.
 extern bool EscapeNames;
-// `text` as a terminal may be given it: each C0 or C1 control, DEL,
-// bidirectional embedding, override or isolate, and each unit that is no
-// character (an unpaired surrogate, a POSIX byte that was no UTF-8) as
-// \x{HH} (\x{HHHH} past 0xFF), and a backslash followed by "x{" as \x{5C}.
-std::wstring EscapedForTerminal(const std::wstring& text);
-// Where a cut of escaped text at `at` (at most its length) keeps no part of
-// an escape: `at`, or the end of the escape `at` falls inside.
-size_t EscapeBoundary(const std::wstring& escaped, size_t at);
 
 // Writes `text`, as `scope` writes it, to standard output through the one
 // output path: held back where the scope holds its lines, into the place

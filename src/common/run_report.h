@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/event_sink.h"
 #include "common/item_scope.h"
+#include "common/progress.h"
 #include "platform/platform.h"
 
 inline constexpr uint32_t SummaryFlag = 0x01;  // set by /SUMMARY
@@ -80,17 +82,3 @@ void WriteRunSummary(uint32_t status, bool ran);
 
 // Forgets every count and closes the event log, for the next run.
 void ResetRunReport();
-
-// Writes `event` to the system's log now; the first failure to do so is
-// told on standard error, once a run. Called in output order.
-void SendEvent(const plat::Event& event);
-
-// ---- progress ----
-
-// Notes that the walk looks at the folder `path`; redraws the progress
-// line at most a few times a second, only on an interactive standard error.
-void ProgressFolder(const std::wstring& path);
-// Notes a stale item found, and the bytes a removal gave back.
-void ProgressStale(uint64_t bytesFreed);
-// Takes the progress line away, before anything goes to standard output.
-void ProgressErase();

@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "common/catalog.h"
+#include "common/report_lines.h"
 #include "common/run_report.h"
 #include "platform/platform.h"
 #include "workarea/workarea.h"

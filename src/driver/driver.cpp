@@ -2,6 +2,7 @@
 #include "driver/driver.h"
 
 #include "common/catalog.h"
+#include "common/report_lines.h"
 #include "common/run_report.h"
 #include "common/run_state.h"
 #include "driver/command_line.h"
@@ -46,7 +47,8 @@ bool Asks(int argc, wchar_t** argv, const wchar_t* option) {
 // which is all the run prints besides the time lines.
 void CloseRun(uint32_t status, bool ran = false, bool answered = false) {
   if (status == MSG_INTERRUPTED) ReportError(ProgramScope(), status, nullptr);
-  if (DeleteEnabled == 0 && status == 0 && !answered) ReportMessage(ProgramScope(), MSG_NOTHING_DELETED, nullptr, nullptr, false);
+  if (DeleteEnabled == 0 && status == 0 && !answered)
+    ReportMessage(ProgramScope(), MSG_NOTHING_DELETED, nullptr, nullptr, false);
   const bool verbose = RunFlags & VerboseFlag;
   const bool timed = verbose && FormatTimeText() == 0;
   if (verbose && !timed) FreeTimeText();

@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "common/catalog.h"
+#include "common/report_lines.h"
 #include "common/run_report.h"
 #include "common/run_state.h"
 #include "logs/logs.h"

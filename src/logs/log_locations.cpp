@@ -1,5 +1,6 @@
 // Finding the LOGS folders: the current user's, every profile's, the system account's.
 #include "common/catalog.h"
+#include "common/report_lines.h"
 #include "common/run_state.h"
 #include "logs/logs.h"
 #include "workarea/workarea.h"

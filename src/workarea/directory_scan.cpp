@@ -1,5 +1,6 @@
 // The /d scan: the stale work areas directly inside one directory.
 #include "common/catalog.h"
+#include "common/report_lines.h"
 #include "common/run_report.h"
 #include "common/run_state.h"
 #include "workarea/workarea.h"

@@ -2,6 +2,7 @@
 #include <cwchar>
 
 #include "common/catalog.h"
+#include "common/report_lines.h"
 #include "common/run_state.h"
 #include "workarea/workarea.h"
 

@@ -1,13 +1,15 @@
 // Removing a file, a link, or a whole directory tree, every step relative to
 // the open directory that holds the item, never by resolving a path again.
 #include "common/catalog.h"
+#include "common/report_lines.h"
 #include "common/run_report.h"
 #include "common/run_state.h"
 #include "workarea/workarea.h"
 
 namespace {
 
-uint32_t RemoveEntry(ItemScope& scope, plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path);
+uint32_t RemoveEntry(ItemScope& scope, plat::Listing* parent, const wchar_t* name, uint32_t attributes,
+                     std::wstring& path);
 
 // The code a removal or a measuring gives up with, unreported, for want
 // of descriptors or memory where the item scope gives up on a shortage.
@@ -98,7 +100,8 @@ uint32_t EmptyAndRemove(ItemScope& scope, plat::Listing* parent, const wchar_t* 
   }
 }
 
-uint32_t RemoveEntry(ItemScope& scope, plat::Listing* parent, const wchar_t* name, uint32_t attributes, std::wstring& path) {
+uint32_t RemoveEntry(ItemScope& scope, plat::Listing* parent, const wchar_t* name, uint32_t attributes,
+                     std::wstring& path) {
   if (attributes != plat::kInvalidAttributes && (attributes & plat::kAttrDirectory)) {
     // A link is removed itself; what it leads to is never listed.
     if (attributes & plat::kAttrReparsePoint) return Outcome(scope, plat::RemoveLinkAt(parent, name, path), path);
@@ -218,8 +221,8 @@ bool OwnerStillGone(ItemScope& scope, const wchar_t* name, const std::wstring& p
 
 // Measures (where the run accounts for items) and removes the stale item;
 // a work area (`workArea`) only once its owner was asked for again.
-bool MeasureAndRemove(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure,
-                      bool workArea) {
+bool MeasureAndRemove(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path,
+                      StaleMeasure& measure, bool workArea) {
   // What the entry is, asked once for measuring and removing it.
   const uint32_t attributes = plat::AttributesAt(parent, name, path);
   if (ItemOpen(scope) && !measure.taken) {
@@ -246,7 +249,8 @@ bool MeasureAndRemove(ItemScope& scope, plat::Listing* parent, const wchar_t* na
 
 }  // namespace
 
-bool RemoveStaleItem(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure) {
+bool RemoveStaleItem(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path,
+                     StaleMeasure& measure) {
   if (!MeasureAndRemove(scope, parent, name, path, measure, true)) return false;
   SettleOutput(scope);
   return true;

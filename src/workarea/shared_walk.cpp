@@ -440,8 +440,8 @@ void SharedWalk::MakeGivenBack() {
 
 }  // namespace sharedwalk
 
-bool WalkShared(ItemScope& scope, plat::Listing* top, plat::DirEntry& entry, const std::wstring& typed, std::wstring& path,
-                uint32_t workers) {
+bool WalkShared(ItemScope& scope, plat::Listing* top, plat::DirEntry& entry, const std::wstring& typed,
+                std::wstring& path, uint32_t workers) {
   sharedwalk::OnWalkThread = true;
   bool walked = false;
   {

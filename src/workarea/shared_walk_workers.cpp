@@ -108,7 +108,8 @@ void Workers::ListAhead(size_t stack, Piece* piece, Entry& entry, size_t& listed
     return;
   }
   FolderHold made;
-  const uint8_t state = store_.Open(piece->folder, entry, piece->NameOf(entry), entry.attributes, true, made, entry.failure);
+  const uint8_t state =
+      store_.Open(piece->folder, entry, piece->NameOf(entry), entry.attributes, true, made, entry.failure);
   if (++listed % kWakeEvery == 0) board_.WakeWalk();
   if (state == Returned) store_.Stop();
   // The walk's hold travels in the entry; this thread takes one of its own

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/catalog.h"
+#include "common/report_lines.h"
 #include "common/run_report.h"
 #include "common/run_state.h"
 #include "workarea/walk_rules.h"
@@ -97,7 +98,8 @@ void WalkListing(ItemScope& scope, plat::Listing* listing, plat::DirEntry& entry
     if (IsDotEntry(name) || !(entry.attributes & plat::kAttrDirectory)) continue;
     path.resize(stem);
     path.append(name, entry.nameLength);
-    const std::wstring_view parent = typed ? std::wstring_view(*typed) : std::wstring_view(path).substr(0, parentLength);
+    const std::wstring_view parent =
+        typed ? std::wstring_view(*typed) : std::wstring_view(path).substr(0, parentLength);
     // A work area listed before and removed meanwhile is passed over, as
     // the shared walk passes it over: it was told where it was removed.
     if (GoneMeanwhile(listing, entry, path)) continue;
@@ -149,8 +151,8 @@ EntryClass ClassOf(const wchar_t* name, size_t length, uint32_t attributes, cons
   return entryClass;
 }
 
-EntryPlan PlanEntry(ItemScope& scope, plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
-                    std::wstring_view parent) {
+EntryPlan PlanEntry(ItemScope& scope, plat::Listing* listing, const wchar_t* name, uint32_t attributes,
+                    const std::wstring& path, std::wstring_view parent) {
   const EntryClass entryClass = ClassOf(name, std::wcslen(name), attributes, &path);
   if (entryClass.judged && IsStaleWorkAreaAt(scope, listing, name, path, parent))
     return DeleteEnabled || ItemOpen(scope) ? EntryPlan::Remove : EntryPlan::Pass;

@@ -66,8 +66,8 @@ enum class EntryPlan { Pass, Remove, Enter };
 // names `parent`: ClassOf, with its side effects: a work-area name is
 // judged (its trace lines printed), a link's target looked up, /XD matched.
 // Only the walk's own thread applies it, in the walk's order.
-EntryPlan PlanEntry(ItemScope& scope, plat::Listing* listing, const wchar_t* name, uint32_t attributes, const std::wstring& path,
-                    std::wstring_view parent);
+EntryPlan PlanEntry(ItemScope& scope, plat::Listing* listing, const wchar_t* name, uint32_t attributes,
+                    const std::wstring& path, std::wstring_view parent);
 
 // What a thread listing ahead of the walk may do with an entry: Plain, a
 // folder it may list itself, as PlanEntry would enter it whatever came
@@ -83,5 +83,5 @@ EntryKind ClassifyEntry(plat::Listing* listing, const plat::DirEntry& entry, con
 // The /v walk shared among `workers` threads (volume_walk.cpp calls it for
 // more than one). False when the threads could not be had: nothing was
 // done then, and the walk is to be made alone.
-bool WalkShared(ItemScope& scope, plat::Listing* top, plat::DirEntry& entry, const std::wstring& typed, std::wstring& path,
-                uint32_t workers);
+bool WalkShared(ItemScope& scope, plat::Listing* top, plat::DirEntry& entry, const std::wstring& typed,
+                std::wstring& path, uint32_t workers);

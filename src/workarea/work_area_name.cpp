@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "common/catalog.h"
+#include "common/report_lines.h"
 #include "common/run_report.h"
 #include "common/run_state.h"
 #include "workarea/walk_rules.h"

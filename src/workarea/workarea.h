@@ -47,7 +47,8 @@ class ShortageRelief {
 // KEL process of this computer; 0 otherwise. Prints the trace lines.
 int IsStaleWorkArea(ItemScope& scope, const wchar_t* name, std::wstring_view parent);
 // The same for the entry `name` of `listing`, whose full path is `path`.
-int IsStaleWorkAreaAt(ItemScope& scope, plat::Listing* listing, const wchar_t* name, const std::wstring& path, std::wstring_view parent);
+int IsStaleWorkAreaAt(ItemScope& scope, plat::Listing* listing, const wchar_t* name, const std::wstring& path,
+                      std::wstring_view parent);
 
 // True when the number reader, reading the `length` characters of `text`
 // as wcstol does in `base` (10 or 16), finds a digit.
@@ -83,7 +84,8 @@ struct StaleMeasure {
 // Where `scope` gives up on a shortage (ItemScope::giveUpOnShortage), false
 // when it gave up: nothing was reported or counted then, and it is to be
 // called again with the same `measure`, which removes what is left.
-bool RemoveStaleItem(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path, StaleMeasure& measure);
+bool RemoveStaleItem(ItemScope& scope, plat::Listing* parent, const wchar_t* name, std::wstring& path,
+                     StaleMeasure& measure);
 
 // Removes the stale work areas directly inside `directory`.
 void CleanDirectory(const wchar_t* directory);
