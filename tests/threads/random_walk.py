@@ -175,7 +175,13 @@ def pinned(runner):
         tree(['b'] + ['a/x/_TD%d' % (DEAD + i) for i in range(6)])(root)
         os.symlink(root + '/a/x', root + '/b/lx')
         os.symlink(root + '/a', root + '/a/x/l')
+    def link_into_later(root):  # p/l leads to the area p/_TD1x, whose nested area is removed through it first
+        for i in range(8):
+            tree(['p%d/_TD%d/_TD%d' % (i, DEAD + 10 + i, DEAD + 30 + i)])(root)
+            os.symlink(root + '/p%d/_TD%d' % (i, DEAD + 10 + i), root + '/p%d/l' % i)
     cases = [
+        # An area reached through a link lies inside one met later: that one is measured once it is gone.
+        ('link-into-later-area', link_into_later, dict(options=['/JSON'], env=dict(SWEEPDIRS_TEST_SLOW='_TD400003:300'))),
         # The inner walk of a/x removes its areas; the outer listing of it, read before, still names them.
         ('second-way-inside-itself', second_way, dict(options=['/verbose'])),
         # A folder that can be read but not searched, as nobody: its area is judged, and fails, on any threads.

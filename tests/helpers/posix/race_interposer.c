@@ -21,7 +21,9 @@
  *     mounts (the mount table). An EMFILE on the walk or the probe only while workers run: the
  *     walk can then get it back from them, as one thread would have had it.
  *   SWEEPDIRS_TEST_STOP=<name>:<signal>     the thread that is about to unlink
- *     an entry <name> gets <signal> */
+ *     an entry <name> gets <signal>
+ *   SWEEPDIRS_TEST_SLOW=<prefix>:<ms>       a worker thread waits <ms> before
+ *     it unlinks an entry whose name begins with <prefix> */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <pthread.h>
@@ -188,6 +190,10 @@ int unlinkat(int dirfd, const char* path, int flags) {
   char name[256];
   int number = 0;
   if (stop && sscanf(stop, "%255[^:]:%d", name, &number) == 2 && strcmp(path, name) == 0) raise(number);
+  const char* slow = getenv("SWEEPDIRS_TEST_SLOW");
+  if (slow && sscanf(slow, "%255[^:]:%d", name, &number) == 2 && strncmp(path, name, strlen(name)) == 0 &&
+      IsWorker())
+    usleep(number * 1000);
   MaybeSwap("unlinkat", dirfd, path);
   return real(dirfd, path, flags);
 }
