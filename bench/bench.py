@@ -10,6 +10,7 @@ import csv
 import os
 import platform
 import re
+import resource
 import shutil
 import statistics
 import subprocess
@@ -26,10 +27,15 @@ def win(path):
     return "C:" + path.replace("/", "\\")
 
 
-def timed(cmd):
+def timed(cmd, kernel=None):
+    """Wall time of cmd; its system time (all its threads) is added to `kernel`, a list, when given."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_stime
     start = time.perf_counter()
     subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return time.perf_counter() - start
+    elapsed = time.perf_counter() - start
+    if kernel is not None:
+        kernel.append(resource.getrusage(resource.RUSAGE_CHILDREN).ru_stime - before)
+    return elapsed
 
 
 def peak_kib(cmd):
@@ -108,12 +114,14 @@ def main():
                 competitors["fd -j1"] = [fd, "-u", "-t", "d", "-j1", "--prune", pattern, root]
                 competitors["fd"] = [fd, "-u", "-t", "d", "--prune", pattern, root]
             times = {k: [] for k in competitors}
+            kernel = {k: [] for k in competitors}
             for cmd in competitors.values():
                 timed(cmd)  # warm-up
             for _ in range(runs):
                 for k, cmd in competitors.items():
-                    times[k].append(timed(cmd))
+                    times[k].append(timed(cmd, kernel[k]))
             med = {k: statistics.median(v) for k, v in times.items()}
+            sys_med = {k: statistics.median(v) for k, v in kernel.items()}
             listed = subprocess.run(competitors["sweepdirs"], stdout=subprocess.PIPE).stdout
             if b"No files were deleted." not in listed:
                 failures.append("walk %s: no closing line" % kind)
@@ -127,6 +135,11 @@ def main():
                    "vs_floor": round(med["sweepdirs"] / med["floor"], 3),
                    # The parallel floor: the floor walker's time shared out over the cores.
                    "vs_par_floor": round(med["sweepdirs"] * (os.cpu_count() or 1) / med["floor"], 3),
+                   # The kernel's own time for the walk's calls, with one thread and with the
+                   # default threads, and the bound it sets: that time shared out over the cores.
+                   "floor_sys_s": round(sys_med["floor"], 4), "mt1_sys_s": round(sys_med["sweepdirs /MT:1"], 4),
+                   "sys_s": round(sys_med["sweepdirs"], 4),
+                   "vs_sys_bound": round(med["sweepdirs"] * (os.cpu_count() or 1) / max(sys_med["sweepdirs"], 1e-6), 3),
                    "peak_kib": peak_kib(competitors["sweepdirs"])}
             if fd:
                 row["fd_j1_s"] = round(med["fd -j1"], 4)
