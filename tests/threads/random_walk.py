@@ -115,7 +115,12 @@ class Run:
         out = open(self.work + '/out', 'rb').read()
         out = re.sub(rb',"finished_at":"[^"]*"', b'', out)
         out = b'\n'.join(l for l in out.split(b'\n') if b'AT TIME' not in l and b'"start"' not in l)
-        return out, child.returncode, err, open(self.work + '/left').read(), int(open(self.work + '/rss').read().split()[-1])
+        count = self.work + '/count'
+        opens = open(count).read().split() if os.path.exists(count) else None
+        if opens:
+            os.unlink(count)
+        return (out, child.returncode, err, open(self.work + '/left').read(), int(open(self.work + '/rss').read().split()[-1]),
+                opens)
 
     def compare(self, label, threads, setup, c, check=None):
         one = self.once(1, setup, c)
@@ -175,11 +180,21 @@ def pinned(runner):
         tree(['b'] + ['a/x/_TD%d' % (DEAD + i) for i in range(6)])(root)
         os.symlink(root + '/a/x', root + '/b/lx')
         os.symlink(root + '/a', root + '/a/x/l')
+    def shared(one, many):  # the workers list most of a large tree, whatever it is ahead of the walk
+        walk, workers = map(int, many[5])
+        return [] if workers >= walk else ['the workers opened %d folders, the walk %d' % (workers, walk)]
+    def wide_and_deep(root):
+        for i in range(120):
+            for j in range(64):
+                os.makedirs('%s/a%d/b/c%d/d%d/e%d' % (root, i, j // 16, j // 4 % 4, j % 4))
     def link_into_later(root):  # p/l leads to the area p/_TD1x, whose nested area is removed through it first
         for i in range(8):
             tree(['p%d/_TD%d/_TD%d' % (i, DEAD + 10 + i, DEAD + 30 + i)])(root)
             os.symlink(root + '/p%d/_TD%d' % (i, DEAD + 10 + i), root + '/p%d/l' % i)
     cases = [
+        # 120 folders of 85 below: the workers are woken, make room and list their share.
+        ('workers-share', wide_and_deep, dict(options=['/list'], env=dict(SWEEPDIRS_TEST_COUNT=runner.work + '/count')),
+         shared),
         # An area reached through a link lies inside one met later: that one is measured once it is gone.
         ('link-into-later-area', link_into_later, dict(options=['/JSON'], env=dict(SWEEPDIRS_TEST_SLOW='_TD400003:300'))),
         # The inner walk of a/x removes its areas; the outer listing of it, read before, still names them.
@@ -200,7 +215,7 @@ def pinned(runner):
     good = True
     for label, setup, c, *check in cases:
         shutil.rmtree(runner.work + '/mnt', ignore_errors=True)
-        good = runner.compare(label, 2, setup, c, *check) and good
+        good = runner.compare(label, 4 if label == 'workers-share' else 2, setup, c, *check) and good
     return good
 
 

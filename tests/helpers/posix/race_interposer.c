@@ -23,7 +23,9 @@
  *   SWEEPDIRS_TEST_STOP=<name>:<signal>     the thread that is about to unlink
  *     an entry <name> gets <signal>
  *   SWEEPDIRS_TEST_SLOW=<prefix>:<ms>       a worker thread waits <ms> before
- *     it unlinks an entry whose name begins with <prefix> */
+ *     it unlinks an entry whose name begins with <prefix>
+ *   SWEEPDIRS_TEST_COUNT=<file>             the directory opens of the walk's
+ *     thread and of the workers are written there at the end */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <pthread.h>
@@ -120,7 +122,20 @@ int pthread_join(pthread_t thread, void** result) {
   return joined;
 }
 
+/* Directory opens by the walk's thread and by the workers, written to the file
+ * SWEEPDIRS_TEST_COUNT names when the program ends: "<walk> <workers>". */
+static unsigned long opened[2];
+
+__attribute__((destructor)) static void WriteCounts(void) {
+  const char* file = getenv("SWEEPDIRS_TEST_COUNT");
+  FILE* out = file ? fopen(file, "w") : NULL;
+  if (!out) return;
+  fprintf(out, "%lu %lu\n", opened[0], opened[1]);
+  fclose(out);
+}
+
 static int MaybeFail(const char* path, int flags) {
+  if (path && (flags & O_DIRECTORY)) __atomic_add_fetch(&opened[IsWorker()], 1, __ATOMIC_RELAXED);
   const int drawn = DrawnFault(path, flags);
   if (drawn) return drawn;
   static unsigned long calls;
