@@ -17,8 +17,8 @@
 //   for room: not after each piece, so that a walk that caught up sleeps
 //   once for many pieces, and is woken at the latest when the worker it
 //   waits for has nothing left to do.
-// - Lock order: done_ may be taken while the lock is held, never the
-//   other way round.
+// - Lock order: done_ is never taken while the lock is held, nor the lock
+//   while done_ is.
 #include <algorithm>
 
 #include "workarea/shared_walk.h"
@@ -126,18 +126,23 @@ Task* JobBoard::TakeTaskLocked() {
 }
 
 Next JobBoard::AwaitNext(const ListingStore& store) {
-  Guard guard(*this);
-  for (;;) {
-    if (Task* task = TakeTaskLocked()) return {task, {}};
-    if (stopping_) return {};
-    if (store.Room()) {
-      if (Job job = TakeJobLocked(); job.piece) return {nullptr, job};
+  // Before it sleeps, the walk may need what this thread published: it is
+  // woken outside the lock, then everything is looked at once more.
+  for (bool wokeWalk = false;; wokeWalk = true) {
+    {
+      Guard guard(*this);
+      for (;;) {
+        if (Task* task = TakeTaskLocked()) return {task, {}};
+        if (stopping_) return {};
+        if (store.Room()) {
+          if (Job job = TakeJobLocked(); job.piece) return {nullptr, job};
+        }
+        if (!wokeWalk) break;
+        // What would end this sleep is woken under the lock: nothing is missed.
+        SleepLocked();
+      }
     }
-    // Before it sleeps, the walk may need what this thread published. What
-    // would end the sleep is woken under the lock, which this thread holds
-    // until it sleeps: nothing is missed meanwhile.
     WakeWalk();
-    SleepLocked();
   }
 }
 
