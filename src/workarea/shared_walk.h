@@ -236,6 +236,9 @@ class JobBoard {
     JobBoard& board_;
   };
   bool LockHeld() const;
+  // For the tests of the wake rules: a worker sleeps; the walk waits.
+  bool WorkerSleeps();
+  bool WalkWaits() const { return walkWaits_.load(std::memory_order_seq_cst); }
 
   // Offers the entries of `piece`, which the owner of `stack` goes through
   // now, to the others; until Withdraw.
@@ -250,7 +253,8 @@ class JobBoard {
   Task* TakeTask();
   // A worker waits while the store is full (and listing ahead has not
   // stopped): a removal queued meanwhile is returned for it to make; null
-  // once there is room, or the board stops.
+  // once there is room, or the board stops. Before it sleeps it wakes the
+  // walk, which alone makes room.
   Task* AwaitRoom(const ListingStore& store);
   // Queues a removal for the workers; false when kQueueLimit wait already.
   bool Queue(Task* task);
@@ -375,6 +379,7 @@ class Workers {
   void RunQueued(Task* task);
   void GoThrough(size_t stack, FolderHold folder, Piece* piece, size_t& listed);
   void ListAhead(size_t stack, Piece* piece, Entry& entry, size_t& listed);
+  void Published(size_t& listed);
   void AwaitRoom();
 
   ListingStore& store_;

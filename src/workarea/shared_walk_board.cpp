@@ -13,8 +13,8 @@
 //   first, then loads walkWaits_ (WakeWalk); with both sequentially
 //   consistent, the walk sees the publication or the worker sees it
 //   waiting. Workers call WakeWalk every kWakeEvery pieces, before and
-//   after each removal they make, before they sleep, and before they wait
-//   for room: not after each piece, so that a walk that caught up sleeps
+//   after each removal they make, and before they sleep for a job or for
+//   room (AwaitNext, AwaitRoom): not after each piece, so that a walk that caught up sleeps
 //   once for many pieces, and is woken at the latest when the worker it
 //   waits for has nothing left to do.
 // - Lock order: done_ is never taken while the lock is held, nor the lock
@@ -56,6 +56,11 @@ JobBoard::Guard::~Guard() {
 
 bool JobBoard::LockHeld() const { return LockedBoard == this; }
 
+bool JobBoard::WorkerSleeps() {
+  Guard guard(*this);
+  return sleepers_ != 0;
+}
+
 void JobBoard::SleepLocked() {
   assert(LockHeld());
   ++sleepers_;
@@ -94,7 +99,8 @@ Job JobBoard::TakeJobLocked() {
   for (Stack& stack : stacks_) {
     for (size_t i = stack.exhausted; i < stack.pieces.size(); ++i) {
       if (Job job = TakeFromLocked(stack.pieces[i]); job.piece) return job;
-      if (i == stack.exhausted) ++stack.exhausted;
+      // Every piece looked at so far had nothing, and none gets anything new.
+      stack.exhausted = i + 1;
     }
   }
   return {};
@@ -147,12 +153,20 @@ Next JobBoard::AwaitNext(const ListingStore& store) {
 }
 
 Task* JobBoard::AwaitRoom(const ListingStore& store) {
-  Guard guard(*this);
-  while (store.Full() && !store.Stopped() && !stopping_) {
-    if (Task* task = TakeTaskLocked()) return task;
-    SleepLocked();
+  // As in AwaitNext: the walk, which alone makes room, is woken before
+  // this thread sleeps, outside the lock.
+  for (bool wokeWalk = false;; wokeWalk = true) {
+    {
+      Guard guard(*this);
+      for (;;) {
+        if (!store.Full() || store.Stopped() || stopping_) return nullptr;
+        if (Task* task = TakeTaskLocked()) return task;
+        if (!wokeWalk) break;
+        SleepLocked();
+      }
+    }
+    WakeWalk();
   }
-  return nullptr;
 }
 
 Task* JobBoard::TakeTask() {

@@ -47,7 +47,7 @@ void Workers::Work(size_t stack) {
       FolderHold mine = FolderHold::Add(folder);
       Piece* piece = job.piece->next;  // `job.piece` may be gone once its rest is published
       store_.ReadOn(folder, job.piece, true);
-      if (++listed % kWakeEvery == 0) board_.WakeWalk();
+      Published(listed);
       GoThrough(stack, std::move(mine), piece, listed);
     } else {
       ListAhead(stack, job.piece, job.piece->entries[job.index], listed);
@@ -79,7 +79,6 @@ void Workers::GoThrough(size_t stack, FolderHold folder, Piece* piece, size_t& l
       if (!entry.plain) continue;
       AwaitRoom();
       if (board_.TasksWaiting()) {
-        board_.WakeWalk();  // it may wait for what this thread published, for as long as the removals take
         while (Task* task = board_.TakeTask()) RunQueued(task);
       }
       if (Claim(entry.state)) ListAhead(stack, piece, entry, listed);
@@ -89,7 +88,7 @@ void Workers::GoThrough(size_t stack, FolderHold folder, Piece* piece, size_t& l
     if (next) AwaitRoom();  // reading on adds to what is ahead: within the bound, as every listing
     if (next && Claim(piece->nextState)) {
       store_.ReadOn(folder.get(), piece, true);
-      if (++listed % kWakeEvery == 0) board_.WakeWalk();
+      Published(listed);
     } else {
       next = nullptr;
     }
@@ -110,7 +109,7 @@ void Workers::ListAhead(size_t stack, Piece* piece, Entry& entry, size_t& listed
   FolderHold made;
   const uint8_t state =
       store_.Open(piece->folder, entry, piece->NameOf(entry), entry.attributes, true, made, entry.failure);
-  if (++listed % kWakeEvery == 0) board_.WakeWalk();
+  Published(listed);
   if (state == Returned) store_.Stop();
   // The walk's hold travels in the entry; this thread takes one of its own
   // before it publishes, while the walk cannot have let go of the folder.
@@ -126,8 +125,13 @@ void Workers::ListAhead(size_t stack, Piece* piece, Entry& entry, size_t& listed
 // Lets the walk catch up once this much waits for it, making removals meanwhile.
 void Workers::AwaitRoom() {
   if (!store_.Full()) return;
-  board_.WakeWalk();
   while (Task* task = board_.AwaitRoom(store_)) RunQueued(task);
+}
+
+// One more piece published: the walk, which may wait for it, is woken
+// every kWakeEvery of them (and whenever this thread would sleep).
+void Workers::Published(size_t& listed) {
+  if (++listed % kWakeEvery == 0) board_.WakeWalk();
 }
 
 }  // namespace sharedwalk

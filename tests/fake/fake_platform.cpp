@@ -3,8 +3,10 @@
 #include "fake/fake_platform.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cwchar>
+#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -229,11 +231,17 @@ uint32_t ProcessorCount() { return 1; }
 size_t OpenListingLimit() { return kListingsUnlimited; }
 Thread* ThreadStart(void (*)(void*), void*) { return nullptr; }
 void ThreadJoin(Thread*) {}
-Gate* GateCreate() { return nullptr; }
-void GateDestroy(Gate*) {}
-void GateEnter(Gate*) {}
-void GateLeave(Gate*) {}
-void GateWait(Gate*) {}
-void GateWakeAll(Gate*) {}
+// Real gates, for the tests of the threaded walk's parts; threads the
+// tests start themselves, so the walk itself always runs alone here.
+struct Gate {
+  std::mutex lock;
+  std::condition_variable_any wake;
+};
+Gate* GateCreate() { return new Gate; }
+void GateDestroy(Gate* gate) { delete gate; }
+void GateEnter(Gate* gate) { gate->lock.lock(); }
+void GateLeave(Gate* gate) { gate->lock.unlock(); }
+void GateWait(Gate* gate) { gate->wake.wait(gate->lock); }
+void GateWakeAll(Gate* gate) { gate->wake.notify_all(); }
 
 }  // namespace plat
