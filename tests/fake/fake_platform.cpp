@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <mutex>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "platform/common/catalog_table.h"
@@ -229,16 +230,24 @@ void EventLogClose() { state.eventLogOpen = false; }
 // No threads: a walk asked to share its work does it alone.
 uint32_t ProcessorCount() { return 1; }
 size_t OpenListingLimit() { return kListingsUnlimited; }
-Thread* ThreadStart(void (*)(void*), void*) { return nullptr; }
-void ThreadJoin(Thread*) {}
-// Real gates, for the tests of the threaded walk's parts; threads the
-// tests start themselves, so the walk itself always runs alone here.
+// Threads only where a test asks for them: else the walk runs alone.
+struct Thread {
+  std::thread thread;
+};
+Thread* ThreadStart(void (*body)(void*), void* argument) {
+  return state.threads ? new Thread{std::thread(body, argument)} : nullptr;
+}
+void ThreadJoin(Thread* thread) {
+  thread->thread.join();
+  delete thread;
+}
+// Real gates, for the tests of the threaded walk's parts.
 struct Gate {
   std::mutex lock;
   std::condition_variable_any wake;
 };
-Gate* GateCreate() { return new Gate; }
-void GateDestroy(Gate* gate) { delete gate; }
+Gate* GateCreate() { return ++state.gates, new Gate; }
+void GateDestroy(Gate* gate) { --state.gates, delete gate; }
 void GateEnter(Gate* gate) { gate->lock.lock(); }
 void GateLeave(Gate* gate) { gate->lock.unlock(); }
 void GateWait(Gate* gate) { gate->wake.wait(gate->lock); }

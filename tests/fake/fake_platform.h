@@ -46,12 +46,13 @@ struct State {
   std::vector<std::wstring> pending;
   uint32_t paused = 0;
   std::wstring output;
+  bool threads = false;   // threads can be started (a test of the threaded walk's parts)
   bool terminal = false;  // standard output is one
   bool progress = false;  // standard error is one, of 80 columns: progress lines join the output, 250 ms apart
   std::vector<std::wstring> events;  // "I " or "E " (information, error) and the event's text
   std::wstring errors;               // standard error
   bool eventLogOpen = false;
-  int heapBlocks = 0, listings = 0, snapshots = 0, socketsStarted = 0, socketsStopped = 0;  // held now / so far
+  int heapBlocks = 0, listings = 0, gates = 0, snapshots = 0, socketsStarted = 0, socketsStopped = 0;  // held now / so far
   uint32_t lastError = 0;
 };
 inline State state;

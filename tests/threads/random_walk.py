@@ -10,8 +10,8 @@ one kind of open (a worker's, the walk's, the owner probe's, the mount
 table's; EMFILE or EACCES). /MT:1 and /MT:n (n from 2 to 16) must print the
 same bytes, end with the same status and leave the same tree, and the peak
 memory of a run stays under 8 MiB. A failure prints its seed; --seed S
-reproduces it. The pinned cases first: each failed on an earlier walk.
-Usage: random_walk.py BINARY INTERPOSER [--seconds N] [--seed S] [--sanitized]
+reproduces it. The pinned cases first: each failed on an earlier walk; --pinned LABEL runs one.
+Usage: random_walk.py BINARY INTERPOSER [--seconds N] [--seed S | --pinned LABEL] [--sanitized]
 """
 import difflib, os, random, re, shutil, socket, subprocess, sys, tempfile, time
 
@@ -162,7 +162,7 @@ def draw_condition(rng, rows):
     return c
 
 
-def pinned(runner):
+def pinned(runner, only=None):
     live = runner.live
     def tree(paths, modes={}):
         def setup(root):
@@ -214,6 +214,8 @@ def pinned(runner):
     ]
     good = True
     for label, setup, c, *check in cases:
+        if only and label != only:
+            continue
         shutil.rmtree(runner.work + '/mnt', ignore_errors=True)
         good = runner.compare(label, 4 if label == 'workers-share' else 2, setup, c, *check) and good
     return good
@@ -231,6 +233,8 @@ def main(argv):
         kel = subprocess.Popen([work + '/KEL.EXE', 'infinity'])
         runner = Run(binary, interposer, work, '--sanitized' in argv)
         runner.live = kel.pid
+        if '--pinned' in argv:
+            return 0 if pinned(runner, argv[argv.index('--pinned') + 1]) else 1
         good, count, end = seeds is not None or pinned(runner), 0, time.time() + seconds
         seed = seeds[0] if seeds else random.randrange(1 << 30)
         while good or not seeds:

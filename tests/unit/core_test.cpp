@@ -48,7 +48,7 @@ Outcome Sweep(std::vector<std::wstring> args, const fake::Fault& fault, bool ter
   for (auto& arg : args) argv.push_back(arg.data());
   Outcome outcome{RunCleanup(static_cast<int>(args.size()), argv.data()), fake::state.output, L""};
   for (auto& path : fake::state.removed) std::get<2>(outcome) += path.substr(path.rfind(L'\\') + 1) + L" ";
-  EXPECT_TRUE(!fake::state.heapBlocks && !fake::state.listings && !fake::state.snapshots);
+  EXPECT_TRUE(!fake::state.heapBlocks && !fake::state.listings && !fake::state.gates && !fake::state.snapshots);
   EXPECT_EQ(fake::state.socketsStarted, fake::state.socketsStopped);
   EXPECT_LE(fake::state.paused, 1000u);
   EXPECT_FALSE(fake::state.eventLogOpen);

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <future>
+#include <functional>
 #include <thread>
 
+#include "common/catalog.h"
 #include "common/run_state.h"
 #include "fake/fake_platform.h"
 #include "workarea/shared_walk.h"
 #include "workarea/walk_rules.h"
+
+// The rows name only the fault fields they set; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
 
@@ -89,6 +93,7 @@ class SharedWalkParts : public ::testing::Test {
   void TearDown() override {
     OnWalkThread = false;
     EXPECT_EQ(fake::state.listings, 0);
+    EXPECT_EQ(fake::state.gates, 0);
   }
 };
 
@@ -337,3 +342,58 @@ TEST_F(SharedWalkParts, TheLastHoldClosesTheFolder) {
 }
 
 }  // namespace
+
+// A worker wakes the walk before it makes a removal, and again once it is
+// made: the walk may wait for what the worker published before, or for the
+// removal, while the worker goes on to other work. Held here until the walk
+// is woken: the removal itself, or the worker's next job after it.
+TEST_F(SharedWalkParts, AWorkerWakesTheWalkAroundARemoval) {
+  const uint32_t deleting = DeleteEnabled;
+  for (bool after : {false, true}) {
+    SCOPED_TRACE(after);
+    fake::Reset();
+    fake::Add(L"C:\\t\\_TD4000050\\f", false);
+    fake::Add(L"C:\\t\\j\\k", true);
+    DeleteEnabled = 1;
+    std::atomic<bool> walkWoken = false, timedOut = false;
+    auto untilWoken = [&] { timedOut = timedOut || !Within([&] { return walkWoken.load(); }); };
+    using C = fake::Call;
+    fake::state.faults.push_back({{.call = C::Remove, .path = L"C:\\t\\_TD4000050\\f",
+                                   .before = after ? std::function<void()>([] { std::this_thread::sleep_for(100ms); })
+                                                   : std::function<void()>(untilWoken)}, 0});
+    if (after) fake::state.faults.push_back({{.call = C::ListChild, .path = L"C:\\t\\j", .before = untilWoken}, 0});
+    ListingStore store(64);
+    JobBoard board(2, 4);
+    FolderHold top = OpenTop(store);
+    Task task;
+    task.folder = FolderHold::Add(top.get());
+    task.name = L"_TD4000050";
+    task.path = L"C:\\t\\_TD4000050";
+    task.scope.segment = ReserveOutput();
+    fake::state.threads = true;
+    {
+      Workers crew(store, board, 1);
+      ASSERT_TRUE(Within([&] { return board.WorkerSleeps(); }));
+      // Once the walk sleeps: the removal, then a job for after it.
+      std::thread walkHandsOut([&] {
+        Within([&] { return board.WalkWaits(); });
+        board.Queue(&task);
+        board.Offer(1, &top->first);
+      });
+      auto ready = [&] { return after && task.state.load() != TaskWaiting; };
+      do board.WalkSleepsUnless(ready);
+      while (after && !ready());
+      walkWoken = true;
+      walkHandsOut.join();
+      EXPECT_TRUE(Within([&] { return task.state.load() != TaskWaiting; }));
+      crew.Stop();
+    }
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(task.state.load(), TaskDone);
+    EXPECT_FALSE(fake::Exists(L"C:\\t\\_TD4000050"));
+    WriteCompletedOutput();
+    Entry& j = top->first.entries[1];
+    if (j.state.load() == Listed) FolderHold::Adopt(j.folder).Reset();
+  }
+  DeleteEnabled = deleting;
+}
