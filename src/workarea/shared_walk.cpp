@@ -173,7 +173,6 @@ void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t pa
   const size_t stem = path.size();
   frames_.push_back({folder, &folder->first, 0});
   for (Piece* piece = &folder->first; piece;) {
-    WriteCompletedOutput();
     line_.Settle();
     // What the walk read itself the workers may take a part of.
     const bool offered = !alone_ && piece->byWalk && piece->hasJobs;

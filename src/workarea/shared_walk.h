@@ -236,8 +236,8 @@ class JobBoard {
     JobBoard& board_;
   };
   bool LockHeld() const;
-  // For the tests of the wake rules: a worker sleeps; the walk waits.
-  bool WorkerSleeps();
+  // For the tests of the wake rules: the workers asleep; the walk waits.
+  size_t Sleeping();
   bool WalkWaits() const { return walkWaits_.load(std::memory_order_seq_cst); }
 
   // Offers the entries of `piece`, which the owner of `stack` goes through

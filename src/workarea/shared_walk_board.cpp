@@ -56,9 +56,9 @@ JobBoard::Guard::~Guard() {
 
 bool JobBoard::LockHeld() const { return LockedBoard == this; }
 
-bool JobBoard::WorkerSleeps() {
+size_t JobBoard::Sleeping() {
   Guard guard(*this);
-  return sleepers_ != 0;
+  return sleepers_;
 }
 
 void JobBoard::SleepLocked() {

@@ -102,7 +102,13 @@ uint32_t AttributesAt(Listing* parent, const wchar_t* name, const std::wstring&)
 }
 bool ListingIdentity(Listing*, FileIdentity&) { return Fail(38); }  // ENOSYS
 bool PathIdentity(const std::wstring&, FileIdentity&) { return Fail(38); }
-bool IdentityAt(Listing*, const wchar_t*, const std::wstring&, FileIdentity&) { return Fail(38); }
+bool IdentityAt(Listing* parent, const wchar_t* name, const std::wstring&, FileIdentity& identity) {
+  if (!state.identities) return Fail(38);
+  auto node = Node(At(parent, name));
+  if (node == state.tree.end()) return Fail(kErrorFileNotFound);
+  identity = FileIdentity{1, static_cast<uint64_t>(node - state.tree.begin()) + 1, 0};
+  return true;
+}
 bool OnPseudoFileSystem(Listing*) { return false; }
 bool EntersRemoteVolume(Listing* child) {
   return std::find(state.remote.begin(), state.remote.end(), child->folder) != state.remote.end();
@@ -235,7 +241,7 @@ struct Thread {
   std::thread thread;
 };
 Thread* ThreadStart(void (*body)(void*), void* argument) {
-  return state.threads ? new Thread{std::thread(body, argument)} : nullptr;
+  return state.threads && !Enter(Call::ThreadStart) ? new Thread{std::thread(body, argument)} : nullptr;
 }
 void ThreadJoin(Thread* thread) {
   thread->thread.join();

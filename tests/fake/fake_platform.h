@@ -12,7 +12,7 @@ namespace fake {
 
 enum class Call { None, ListFirst, ListNext, ListChild, ListForRemoval, AttributesAt, LastWriteTimeAt, SnapshotOpen,
                   SnapshotFirst, SnapshotNext, KnownFolderPath, ComputerName, TimeOfDayText, SocketsStart, HeapAllocate,
-                  CatalogMessage, Remove, PosixDelete, EventLogWrite };
+                  CatalogMessage, Remove, PosixDelete, EventLogWrite, ThreadStart };
 
 // The `nth` call of `call` fails with `code` (0: none recorded), and every
 // later one too `fromThenOn`. With `path` only the calls on it count: the
@@ -46,7 +46,8 @@ struct State {
   std::vector<std::wstring> pending;
   uint32_t paused = 0;
   std::wstring output;
-  bool threads = false;   // threads can be started (a test of the threaded walk's parts)
+  bool threads = false;     // threads can be started (a test of the threaded walk's parts)
+  bool identities = false;  // directories have identities: their place in `tree`
   bool terminal = false;  // standard output is one
   bool progress = false;  // standard error is one, of 80 columns: progress lines join the output, 250 ms apart
   std::vector<std::wstring> events;  // "I " or "E " (information, error) and the event's text

@@ -55,7 +55,7 @@ Next Awaited(JobBoard& board, Await await, Wake wake) {
     next = await();
     back = true;
   });
-  EXPECT_TRUE(Within([&] { return back || board.WorkerSleeps(); }));
+  EXPECT_TRUE(Within([&] { return back || board.Sleeping() != 0; }));
   if (!back) wake();
   const bool woken = Within([&] { return back.load(); });
   EXPECT_TRUE(woken) << "a sleep nothing ended";
@@ -373,7 +373,7 @@ TEST_F(SharedWalkParts, AWorkerWakesTheWalkAroundARemoval) {
     fake::state.threads = true;
     {
       Workers crew(store, board, 1);
-      ASSERT_TRUE(Within([&] { return board.WorkerSleeps(); }));
+      ASSERT_TRUE(Within([&] { return board.Sleeping() != 0; }));
       // Once the walk sleeps: the removal, then a job for after it.
       std::thread walkHandsOut([&] {
         Within([&] { return board.WalkWaits(); });
@@ -395,5 +395,133 @@ TEST_F(SharedWalkParts, AWorkerWakesTheWalkAroundARemoval) {
     Entry& j = top->first.entries[1];
     if (j.state.load() == Listed) FolderHold::Adopt(j.folder).Reset();
   }
+  DeleteEnabled = deleting;
+}
+
+// As many workers start as asked, or as many as the system lets start.
+TEST_F(SharedWalkParts, WorkersStartAsManyAsTheSystemLets) {
+  for (int failing : {0, 3}) {
+    SCOPED_TRACE(failing);
+    fake::Reset();
+    fake::state.threads = true;
+    if (failing) fake::state.faults.push_back({{.call = fake::Call::ThreadStart, .nth = failing}, 0});
+    ListingStore store(64);
+    JobBoard board(4, 4);
+    Workers crew(store, board, 3);
+    const size_t started = failing ? failing - 1 : 3;
+    EXPECT_TRUE(crew.Started());
+    EXPECT_TRUE(Within([&] { return board.Sleeping() == started; }));
+    crew.Stop();
+    EXPECT_EQ(board.Sleeping(), 0u);
+  }
+}
+
+// One worker, started once the walk's top is listed; `top`'s first piece is
+// offered to it once the walk sleeps, when `whenAsleep`.
+struct OneWorker {
+  ListingStore store;
+  JobBoard board{2, 4};
+  FolderHold top;
+  std::unique_ptr<Workers> crew;
+  explicit OneWorker(size_t aheadLimit) : store(aheadLimit), top(OpenTop(store)) {
+    fake::state.threads = true;
+    crew = std::make_unique<Workers>(store, board, 1);
+    EXPECT_TRUE(Within([&] { return board.Sleeping() == 1; }));
+  }
+  // Stops the worker and closes what it listed ahead.
+  ~OneWorker() {
+    store.Stop();
+    crew->Stop();
+    for (size_t i = 0; i < top->first.count; ++i) {
+      Entry& entry = top->first.entries[i];
+      if (entry.state.load() == Listed) ListingStore::Evict(FolderHold::Adopt(entry.folder));
+    }
+  }
+};
+
+// A worker listing for long wakes the walk every kWakeEvery pieces and
+// once more before it sleeps: the walk, which may wait for any of them, is
+// neither left asleep meanwhile nor woken for each.
+TEST_F(SharedWalkParts, AWorkerListingWakesTheWalkEveryFewPieces) {
+  for (int i = 0; i < 300; ++i) fake::Add(L"C:\\t\\e\\d" + std::to_wstring(1000 + i), true);
+  OneWorker one(kAheadLimit);
+  std::atomic<bool> finished = false;
+  std::thread helper([&] {
+    Within([&] { return one.board.WalkWaits(); });
+    one.board.Offer(1, &one.top->first);
+    // Once the worker sleeps again, the walk is told it is over.
+    Within([&] { return one.top->first.entries[0].state.load() == Listed && one.board.Sleeping() == 1; });
+    finished = true;
+    while (one.board.WalkWaits() || !finished) one.board.WakeWalk();
+  });
+  size_t wakes = 0;
+  while (!finished) {
+    one.board.WalkSleepsUnless([&] { return finished.load(); });
+    wakes += !finished;
+  }
+  helper.join();
+  // e, its 300 folders and the two rests of its listing: at 128, at 256, and before it sleeps.
+  EXPECT_GE(wakes, 2u);
+  EXPECT_LE(wakes, 4u);
+}
+
+// At the bound a worker waits for the walk, holding no more folders open.
+TEST_F(SharedWalkParts, AWorkerWaitsAtTheBound) {
+  for (int i = 0; i < 40; ++i) fake::Add(L"C:\\t\\e\\d" + std::to_wstring(1000 + i) + L"\\x", true);
+  OneWorker one(8);
+  one.board.Offer(1, &one.top->first);
+  // e weighs 1 + 40 / 4: the store is full once it is listed.
+  EXPECT_TRUE(
+      Within([&] { return one.top->first.entries[0].state.load() == Listed && one.board.Sleeping() == 1; }));
+  EXPECT_TRUE(one.store.Full());
+  EXPECT_EQ(fake::state.listings, 2);  // the top and e, nothing below e
+}
+
+// The removal line hands out in order and settles only from its front; it
+// knows a directory being removed by its latest task.
+TEST_F(SharedWalkParts, TheRemovalLineSettlesInOrder) {
+  const uint32_t deleting = DeleteEnabled;
+  DeleteEnabled = 1;
+  fake::state.identities = true;
+  fake::Add(L"C:\\t\\_TD4000051\\f", false);
+  fake::Add(L"C:\\t\\_TD4000052", true);
+  ListingStore store(64);
+  FolderHold top = OpenTop(store);
+  auto identity = [&](const wchar_t* name) {
+    plat::FileIdentity id;
+    EXPECT_TRUE(plat::IdentityAt(top->listing, name, L"", id));
+    return IdentityKey{id.volume, id.file, id.fileHigh};
+  };
+  const IdentityKey first = identity(L"_TD4000051"), second = identity(L"_TD4000052");
+  {
+    RemovalLine line;
+    ItemScope judged;
+    Task* a = line.HandOut(judged, top.get(), L"_TD4000051", L"C:\\t\\_TD4000051", false);
+    Task* b = line.HandOut(judged, top.get(), L"_TD4000052", L"C:\\t\\_TD4000052", true);
+    Task* c = line.HandOut(judged, top.get(), L"_TD4000051", L"C:\\t\\_TD4000051", false);
+    auto done = [](Task* task) {
+      CompleteOutput(std::exchange(task->scope.segment, nullptr));
+      task->state = TaskDone;
+    };
+    EXPECT_EQ(line.Removing(first), c);
+    EXPECT_EQ(line.Removing(second), b);
+    EXPECT_TRUE(line.BehindLink());
+    done(b);
+    line.Settle();
+    EXPECT_EQ(line.Front(), a);
+    EXPECT_TRUE(line.BehindLink());
+    done(a);
+    line.Settle();
+    EXPECT_EQ(line.Front(), c);
+    EXPECT_EQ(line.Removing(first), c);
+    EXPECT_EQ(line.Removing(second), nullptr);
+    EXPECT_FALSE(line.BehindLink());
+    line.MakeAll(store, judged);
+    EXPECT_TRUE(line.Empty());
+    EXPECT_EQ(line.Removing(first), nullptr);
+    EXPECT_FALSE(fake::Exists(L"C:\\t\\_TD4000051"));
+    EXPECT_TRUE(fake::Exists(L"C:\\t\\_TD4000052"));
+  }
+  WriteCompletedOutput();
   DeleteEnabled = deleting;
 }
