@@ -25,7 +25,7 @@ cmake --preset native -DSWEEPDIRS_TESTS=ON -DSWEEPDIRS_WINE_TESTS=ON >/dev/null
 cmake --build --preset native -j "$jobs"
 cmake --preset sanitize -DSWEEPDIRS_TESTS=ON -DSWEEPDIRS_WINE_TESTS=OFF >/dev/null
 cmake --build --preset sanitize -j "$jobs"
-cmake --preset tsan >/dev/null
+cmake --preset tsan -DSWEEPDIRS_TESTS=ON -DSWEEPDIRS_WINE_TESTS=OFF >/dev/null
 cmake --build --preset tsan -j "$jobs"
 
 status=0
@@ -33,8 +33,10 @@ status=0
 tests/packaging/reproducible_test.sh "$PWD" || status=1
 ctest --preset native -j 1 --output-on-failure || status=1
 ctest --preset sanitize -j 1 --output-on-failure || status=1
-# The threaded walk against one thread on random trees under ThreadSanitizer,
-# its assertions on (both ctest runs above also run it).
+# The threaded walk's parts, each with real threads, under ThreadSanitizer;
+# then the walk against one thread on random trees, its assertions on (both
+# ctest runs above also run it).
+build/tsan/tests/unit_tests --gtest_filter='SharedWalkParts.*' || status=1
 python3 tests/threads/random_walk.py build/tsan/sweepdirs build/native/tests/e2e/librace_interposer.so \
   --seconds "${SWEEPDIRS_RANDOM_SECONDS:-60}" --sanitized || status=1
 ./scripts/fuzz.sh "${SWEEPDIRS_FUZZ_SECONDS:-60}" || status=1
