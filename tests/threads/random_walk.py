@@ -175,6 +175,9 @@ def pinned(runner, only=None):
         return setup
     def kept_in_mount(one, many):  # a mount whose kind cannot be learnt is not entered
         return [] if all('./m/_TD%d d' % DEAD in run[3] for run in (one, many)) else ['the mount was entered']
+    def unreadable(root):
+        tree(['a/_TD%d/in' % live, 'b/_TD%d' % live, 'c/d', 'e'], {'a/_TD%d' % live: 0, 'c': 0})(root)
+        os.symlink(root + '/c', root + '/e/l')
     def on_tmpfs(root):  # m, for a tmpfs made empty
         tree(['m'])(root)
         os.makedirs(runner.work + '/mnt', exist_ok=True)
@@ -207,6 +210,9 @@ def pinned(runner, only=None):
         # A folder that can be read but not searched, as nobody: its area is judged, and fails, on any threads.
         ('unsearchable', tree(['a%d/_TD%d/inner' % (i, DEAD + i) for i in range(10)] + ['z/_TD%d' % (DEAD + 99)],
                               {'z': 0o644}), dict(user=True, options=['/verbose'])),
+        # A live area and a link's folder that cannot be opened, as nobody: the walk enters both, and
+        # fails, on any threads; an empty live area is counted.
+        ('unreadable-live-area', unreadable, dict(user=True, options=['/verbose', '/SUMMARY'])),
         # Long listings of areas: what is read ahead stays within the bound. On a tmpfs, made fast.
         ('long-listing', on_tmpfs, dict(options=['/list'], mounts=['-t tmpfs none {0}/m'], inside=(
             'mkdir {0}/m/f && cd {0}/m/f && seq %d %d | sed s/^/_TD/ | xargs mkdir' % (DEAD, DEAD + 119999)))),
