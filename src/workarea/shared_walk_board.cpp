@@ -14,9 +14,10 @@
 //   consistent, the walk sees the publication or the worker sees it
 //   waiting. Workers call WakeWalk every kWakeEvery pieces, before and
 //   after each removal they make, and before they sleep for a job or for
-//   room (AwaitNext, AwaitRoom): not after each piece, so that a walk that caught up sleeps
-//   once for many pieces, and is woken at the latest when the worker it
-//   waits for has nothing left to do.
+//   room (AwaitNext, AwaitRoom): not after each piece, so that a walk that
+//   caught up sleeps once for many pieces, and is woken at the latest when
+//   the worker it waits for has nothing left to do. The tests of the parts
+//   take each of these away in turn: the walk is then left asleep.
 // - Lock order: done_ is never taken while the lock is held, nor the lock
 //   while done_ is.
 #include <algorithm>
