@@ -253,6 +253,8 @@ TEST_F(SharedWalkParts, TheStoreRecordsInPiecesAndCountsWhatIsAhead) {
   }
   EXPECT_EQ(counts, (std::vector<size_t>{128, 128, 45}));
   EXPECT_EQ(plain, 300u);
+  EXPECT_TRUE(top->first.byWalk);
+  EXPECT_FALSE(big->first.byWalk);
   // The walk's own pieces never counted; of big's (78 ahead), reaching the
   // second brings the weight under the limit, and only that one says so.
   EXPECT_FALSE(store.Reached(&top->first));
@@ -287,6 +289,7 @@ TEST_F(SharedWalkParts, PathsAreKeptWithinTheExclusionsReach) {
     uint32_t failure = 0;
     ASSERT_EQ(store.Open(top.get(), top->first.entries[0], L"ab", plat::kAttrDirectory, false, child, failure),
               Listed);
+    EXPECT_TRUE(child->first.byWalk);
     // "ab" and its separator.
     EXPECT_EQ(child->pathKnown, length + 3 < reach);
     if (child->pathKnown) {
@@ -445,24 +448,30 @@ struct OneWorker {
 TEST_F(SharedWalkParts, AWorkerListingWakesTheWalkEveryFewPieces) {
   for (int i = 0; i < 300; ++i) fake::Add(L"C:\\t\\e\\d" + std::to_wstring(1000 + i), true);
   OneWorker one(kAheadLimit);
+  std::atomic<size_t> wakes = 0;
+  // e, its 300 folders and the two rests of its listing: a wake at 128, at
+  // 256, and before it sleeps. Between two, the worker lets the walk count
+  // the first and fall asleep again.
+  auto counted = [&](size_t count) {
+    return [&, count] { Within([&] { return wakes >= count && one.board.WalkWaits(); }); };
+  };
+  for (auto [between, count] : {std::pair{L"C:\\t\\e\\d1140", 1}, std::pair{L"C:\\t\\e\\d1270", 2}})
+    fake::state.faults.push_back({{.call = fake::Call::ListChild, .path = between, .before = counted(count)}, 0});
   std::atomic<bool> finished = false;
   std::thread helper([&] {
     Within([&] { return one.board.WalkWaits(); });
     one.board.Offer(1, &one.top->first);
-    // Once the worker sleeps again, the walk is told it is over.
-    Within([&] { return one.top->first.entries[0].state.load() == Listed && one.board.Sleeping() == 1; });
+    Within([&] { return one.top->first.entries[0].state.load() == Listed && one.board.Sleeping() == 1 && wakes >= 3; });
     finished = true;
     while (one.board.WalkWaits() || !finished) one.board.WakeWalk();
   });
-  size_t wakes = 0;
   while (!finished) {
     one.board.WalkSleepsUnless([&] { return finished.load(); });
-    wakes += !finished;
+    if (!finished) ++wakes;
   }
   helper.join();
-  // e, its 300 folders and the two rests of its listing: at 128, at 256, and before it sleeps.
-  EXPECT_GE(wakes, 2u);
-  EXPECT_LE(wakes, 4u);
+  EXPECT_GE(wakes, 3u);
+  EXPECT_LE(wakes, 5u);
 }
 
 // At the bound a worker waits for the walk, holding no more folders open.
