@@ -223,16 +223,11 @@ void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t pa
 // listed, lists it itself where nobody did, and passes over the rest.
 void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, std::wstring& path) {
   assert(OnWalkThread);
-  bool mine = false;
-  uint8_t state = entry.state.load(std::memory_order_acquire);
-  if (state == Untaken) {
-    mine = Claim(entry.state);
-    if (!mine) state = Claimed;  // a worker came first
-  }
-  if (state == Claimed && !mine) {
-    Await([&] { return entry.state.load(std::memory_order_seq_cst) != Claimed; });
-    state = entry.state.load(std::memory_order_acquire);
-  }
+  // Whoever claims it lists it: where a worker came first, the walk waits
+  // for what it publishes.
+  bool mine = Claim(entry.state);
+  if (!mine) Await([&] { return entry.state.load(std::memory_order_seq_cst) != Claimed; });
+  const uint8_t state = entry.state.load(std::memory_order_acquire);
   if (state == Returned) {
     if (!alone_) GoAlone();
     MakeGivenBack();
@@ -240,9 +235,9 @@ void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, st
   }
   if (mine) {
     FolderHold made;
-    state = OpenHere(parent, entry, name, entry.attributes, made, entry.failure);
+    const uint8_t opened = OpenHere(parent, entry, name, entry.attributes, made, entry.failure);
     entry.folder = made.Release();
-    entry.state.store(state, std::memory_order_release);
+    entry.state.store(opened, std::memory_order_release);
   } else if (state == Listed) {
     Reached(&entry.folder->first);
   }
