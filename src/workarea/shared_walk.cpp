@@ -54,7 +54,7 @@
 // workers, which closes all they held, and closes what was listed ahead of
 // it; from there on it is the one-thread walk: what the one thread gets
 // through, it does too. The removals given back wait in the removal line,
-// in order, for MakeGivenBack, which the walk calls only where it judges no
+// in order, for AloneFromHere, which the walk calls only where it judges no
 // item: at its next entry, before it opens a folder itself, before it looks
 // at a link and at its end. The owner probe, which opens files on the
 // walk's thread inside a judgement, asks the walk to let go (Relieve) before
@@ -123,7 +123,7 @@ class SharedWalk final : public ShortageRelief {
               std::wstring& path);
   uint8_t OpenHere(Folder* parent, const Entry& entry, const wchar_t* name, uint32_t attributes, FolderHold& made,
                    uint32_t& failure);
-  void Enter(FolderHold folder, std::wstring& path);
+  void GoInto(uint8_t state, FolderHold folder, uint32_t failure, bool link, std::wstring& path);
   template <typename Ready>
   void Await(Ready ready);
   void Reached(Piece* piece);
@@ -132,7 +132,7 @@ class SharedWalk final : public ShortageRelief {
   void AwaitRemovals();
   bool RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, const std::wstring& path);
   void GoAlone();
-  void MakeGivenBack();
+  void AloneFromHere();
 
   // The parts; made in this order, and ended in the reverse: the workers
   // stop before the board and the store go.
@@ -180,11 +180,11 @@ void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t pa
     frames_.back().piece = piece;
     for (size_t i = 0; i < piece->count; ++i) {
       frames_.back().at = i;
-      // Settled items go out one by one; a stop hands out nothing new: the
-      // walk goes on alone, and no further.
+      // Settled items go out one by one. Once listing ahead stopped, or a
+      // stop was asked for, the walk goes on alone, making what was given
+      // back first; after a stop it hands out nothing new and goes no further.
       WriteCompletedOutput();
-      if (!alone_ && (store_.Stopped() || StopRequested())) GoAlone();
-      if (alone_ && !line_.Empty()) MakeGivenBack();
+      if (store_.Stopped() || StopRequested()) AloneFromHere();
       if (StopRequested()) break;
       Entry& entry = piece->entries[i];
       const wchar_t* name = piece->NameOf(entry);
@@ -224,38 +224,23 @@ void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t pa
 void SharedWalk::WalkPlain(Folder* parent, Entry& entry, const wchar_t* name, std::wstring& path) {
   assert(OnWalkThread);
   // Whoever claims it lists it: where a worker came first, the walk waits
-  // for what it publishes.
+  // for what it publishes; one given back the walk lists alone.
   bool mine = Claim(entry.state);
   if (!mine) Await([&] { return entry.state.load(std::memory_order_seq_cst) != Claimed; });
-  const uint8_t state = entry.state.load(std::memory_order_acquire);
-  if (state == Returned) {
-    if (!alone_) GoAlone();
-    MakeGivenBack();
+  if (!mine && entry.state.load(std::memory_order_acquire) == Returned) {
+    AloneFromHere();
     mine = true;
   }
+  FolderHold folder;
+  uint8_t state;
   if (mine) {
-    FolderHold made;
-    const uint8_t opened = OpenHere(parent, entry, name, entry.attributes, made, entry.failure);
-    entry.folder = made.Release();
-    entry.state.store(opened, std::memory_order_release);
-  } else if (state == Listed) {
-    Reached(&entry.folder->first);
+    state = OpenHere(parent, entry, name, entry.attributes, folder, entry.failure);
+  } else {
+    state = entry.state.load(std::memory_order_acquire);
+    folder = FolderHold::Adopt(std::exchange(entry.folder, nullptr));
+    if (state == Listed) Reached(&folder->first);
   }
-  switch (entry.state.load(std::memory_order_acquire)) {
-    case Listed:
-      Enter(FolderHold::Adopt(std::exchange(entry.folder, nullptr)), path);
-      break;
-    case Failed:
-      NoteFailedOpen(scope_, path, entry.failure);
-      break;
-    case Empty:
-      // All the walk does in an empty folder is count it.
-      AppendSeparator(path);
-      ProgressFolder(path);
-      break;
-    default:
-      break;
-  }
+  GoInto(state, std::move(folder), entry.failure, false, path);
 }
 
 // The walk opens a folder itself: after a shortage it goes alone and tries
@@ -265,8 +250,7 @@ uint8_t SharedWalk::OpenHere(Folder* parent, const Entry& entry, const wchar_t* 
                              FolderHold& made, uint32_t& failure) {
   uint8_t state = store_.Open(parent, entry, name, attributes, false, made, failure);
   if (state == Returned && !alone_) {
-    GoAlone();
-    MakeGivenBack();
+    AloneFromHere();
     state = store_.Open(parent, entry, name, attributes, false, made, failure);
   }
   return state == Returned ? uint8_t{Failed} : state;
@@ -308,23 +292,26 @@ void SharedWalk::Decide(Folder* folder, const Entry& entry, const wchar_t* name,
   FolderHold sub;
   uint32_t failure = 0;
   const uint8_t state = OpenHere(folder, entry, name, attributes, sub, failure);
-  if (state == Listed) {
-    const bool link = attributes & plat::kAttrReparsePoint;
-    linksEntered_ += link;
-    Enter(std::move(sub), path);
-    linksEntered_ -= link;
-  } else if (state == Failed) {
-    NoteFailedOpen(scope_, path, failure);
-  } else if (state == Empty) {
-    AppendSeparator(path);
-    ProgressFolder(path);
-  }
+  GoInto(state, std::move(sub), failure, attributes & plat::kAttrReparsePoint, path);
 }
 
-void SharedWalk::Enter(FolderHold folder, std::wstring& path) {
+// The walk goes into a folder it or a worker opened (`state`, `failure`):
+// it tells why it could not, counts an empty one, or walks what it holds,
+// counting a link it entered while it is inside.
+void SharedWalk::GoInto(uint8_t state, FolderHold folder, uint32_t failure, bool link, std::wstring& path) {
+  if (state == Failed) {
+    NoteFailedOpen(scope_, path, failure);
+    return;
+  }
   const size_t length = path.size();
   AppendSeparator(path);
+  if (state == Empty) {
+    ProgressFolder(path);  // all the walk does in an empty folder is count it
+    return;
+  }
+  linksEntered_ += link;
   WalkFolder(folder.get(), nullptr, length, path);
+  linksEntered_ -= link;
 }
 
 // Waits until `ready()`, writing out finished output meanwhile.
@@ -363,11 +350,8 @@ void SharedWalk::HandOut(Folder* folder, const wchar_t* name, const std::wstring
 // `task` is done: made by its worker, or, once the walk is alone, by the
 // walk with every removal before it. Never inside the judgement of an item.
 void SharedWalk::AwaitTask(Task* task) {
-  if (!alone_) {
-    Await([&] { return task->state.load(std::memory_order_seq_cst) != TaskWaiting; });
-    if (task->state.load(std::memory_order_relaxed) == TaskGaveUp) GoAlone();
-  }
-  if (alone_) MakeGivenBack();
+  if (!alone_) Await([&] { return task->state.load(std::memory_order_seq_cst) != TaskWaiting; });
+  if (alone_ || task->state.load(std::memory_order_relaxed) == TaskGaveUp) AloneFromHere();
 }
 
 // Every removal handed out so far is done.
@@ -400,7 +384,7 @@ bool SharedWalk::RemovedMeanwhile(plat::Listing* listing, const wchar_t* name, c
 // held is closed and published, and the removals queued are made), and
 // what they listed ahead of the walk is closed, so that the walk holds what
 // the one thread would. The removals given back wait in the line for
-// MakeGivenBack, which the walk calls where no item is being judged.
+// AloneFromHere, which the walk calls where no item is being judged.
 void SharedWalk::GoAlone() {
   assert(OnWalkThread && !alone_);
   alone_ = true;
@@ -423,10 +407,11 @@ void SharedWalk::GoAlone() {
   }
 }
 
-// Alone: makes the removals handed out and not done, in order, on this
-// thread; they get their places in the output and their item records.
-void SharedWalk::MakeGivenBack() {
-  assert(alone_);
+// Where no item is judged: the walk goes on alone, if it did not yet, and
+// makes the removals handed out and not done, in order, on this thread;
+// they get their places in the output and their item records.
+void SharedWalk::AloneFromHere() {
+  if (!alone_) GoAlone();
   line_.MakeAll(store_, scope_);
 }
 

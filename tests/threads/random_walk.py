@@ -223,6 +223,11 @@ def pinned(runner, only=None):
         ('given-back-in-judgement', tree(['w/n%d/_TD%d/a/b' % (i, DEAD + 2 * i) for i in range(20)] +
                                          ['w/n%d/_TD%d' % (i, DEAD + 2 * i + 1) for i in range(20)]),
          dict(options=['/JSON', '/MINAGE:3'], env=dict(SWEEPDIRS_TEST_SHORT='_TD', SWEEPDIRS_TEST_FAULT='probe:3:24'))),
+        # Every removal a worker takes it gives back: the walk goes alone at its next entry, makes them and
+        # the rest, and holds no line of tasks behind the first.
+        ('given-back-then-alone', on_tmpfs, dict(options=[], mounts=['-t tmpfs none {0}/m'], inside=(
+            'mkdir {0}/m/f && cd {0}/m/f && seq %d %d | sed "s|.*|_TD&/x|" | xargs mkdir -p' % (DEAD, DEAD + 9999)),
+            env=dict(SWEEPDIRS_TEST_SHORT='_TD'))),
         ('mount-table-unreadable', mount_tree, dict(options=['/verbose'], mounts=['-t tmpfs none {0}/m'],
                                                      env=dict(SWEEPDIRS_TEST_FAULT='mounts:0:24')), kept_in_mount),
     ]
