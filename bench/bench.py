@@ -161,6 +161,7 @@ def main():
             # work areas cannot go below: the bare walk of the whole tree,
             # then rm -rf over the list, timed on the same fresh tree.
             times = {"sweepdirs": [], "sweepdirs /MT:1": [], "find -exec rm": [], "rm list": [], "walk + rm list": []}
+            kernel = {k: [] for k in times}
             for _ in range(runs):
                 for k in times:
                     root, m = tree("mix", "mix%d" % pct, pct / 100)
@@ -171,8 +172,10 @@ def main():
                         cmd = ["find", root, "-type", "d"] + NAMES + ["-prune", "-exec", "rm", "-rf", "{}", "+"]
                     else:
                         cmd = rm_list
-                    walk = timed([a.floor, root]) if k == "walk + rm list" else 0.0
-                    times[k].append(walk + timed(cmd))
+                    spent = []
+                    walk = timed([a.floor, root], spent) if k == "walk + rm list" else 0.0
+                    times[k].append(walk + timed(cmd, spent))
+                    kernel[k].append(sum(spent))
                     if k.startswith("sweepdirs"):
                         left = gen_tree.snapshot(root)
                         want = m.expected_after_sweep()
@@ -182,6 +185,7 @@ def main():
                                             % (pct, wrong, sorted(left - want)[:5]))
                     gen_tree.remove_tree(root, m)
             med = {k: statistics.median(v) for k, v in times.items()}
+            sys_med = {k: statistics.median(v) for k, v in kernel.items()}
             rows.append({"test": "remove", "tree": "mix%d" % pct, "dirs": m.dirs,
                          "sweepdirs_s": round(med["sweepdirs"], 4), "mt1_s": round(med["sweepdirs /MT:1"], 4),
                          "find_s": round(med["find -exec rm"], 4),
@@ -190,7 +194,11 @@ def main():
                          "vs_floor": round(med["sweepdirs"] / med["rm list"], 3),
                          "walk_rm_floor_s": round(med["walk + rm list"], 4),
                          "vs_walk_rm_floor": round(med["sweepdirs"] / med["walk + rm list"], 3),
-                         "walk_rm_floor_vs_floor": round(med["walk + rm list"] / med["rm list"], 3)})
+                         "walk_rm_floor_vs_floor": round(med["walk + rm list"] / med["rm list"], 3),
+                         # The kernel's own time, as in the walk rows; for the floor, its walk's and rm's.
+                         "walk_rm_floor_sys_s": round(sys_med["walk + rm list"], 4),
+                         "mt1_sys_s": round(sys_med["sweepdirs /MT:1"], 4), "sys_s": round(sys_med["sweepdirs"], 4),
+                         "vs_sys_bound": round(med["sweepdirs"] * (os.cpu_count() or 1) / max(sys_med["sweepdirs"], 1e-6), 3)})
 
         # ---- the probe ----
         # About 200 running processes in all (sleepers make up what the
