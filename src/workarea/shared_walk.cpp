@@ -177,7 +177,7 @@ void SharedWalk::WalkFolder(Folder* folder, const std::wstring* typed, size_t pa
     // What the walk read itself the workers may take a part of.
     const bool offered = !alone_ && piece->byWalk && piece->hasJobs;
     if (offered) board_.Offer(walkStack_, piece);
-    frames_.back().piece = piece;
+    frames_.back() = {folder, piece, 0};
     for (size_t i = 0; i < piece->count; ++i) {
       frames_.back().at = i;
       // Settled items go out one by one. Once listing ahead stopped, or a
@@ -394,9 +394,9 @@ void SharedWalk::GoAlone() {
   // its path; in the innermost, the entry it is at too, not begun yet.
   for (Frame& frame : frames_) {
     const size_t from = &frame == &frames_.back() ? frame.at : frame.at + 1;
+    assert(from <= frame.piece->count);  // `at` is set with its piece
     for (Piece* piece = frame.piece; piece;) {
-      for (size_t i = piece == frame.piece ? from : 0; i < piece->count; ++i) {
-        Entry& entry = piece->entries[i];
+      for (Entry& entry : piece->Entries().subspan(piece == frame.piece ? from : 0)) {
         if (!entry.plain) continue;
         const uint8_t state = entry.state.load(std::memory_order_acquire);
         if (state == Listed) ListingStore::Evict(FolderHold::Adopt(std::exchange(entry.folder, nullptr)));

@@ -14,6 +14,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -86,6 +87,7 @@ struct Piece {
   std::atomic<uint8_t> letGo{0};
 
   const wchar_t* NameOf(const Entry& entry) const { return names.c_str() + entry.nameAt; }
+  std::span<Entry> Entries() const { return {entries.get(), count}; }
 };
 
 // A listed directory, open until its last hold is let go (FolderHold).

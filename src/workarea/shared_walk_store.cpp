@@ -169,8 +169,7 @@ bool ListingStore::Reached(Piece* piece) {
 void ListingStore::Evict(FolderHold folder) {
   assert(OnWalkThread);
   for (Piece* piece = &folder->first; piece;) {
-    for (size_t i = 0; i < piece->count; ++i) {
-      Entry& entry = piece->entries[i];
+    for (Entry& entry : piece->Entries()) {
       if (entry.plain && entry.state.load(std::memory_order_acquire) == Listed) Evict(FolderHold::Adopt(entry.folder));
     }
     piece = piece->nextState.load(std::memory_order_acquire) == Listed ? piece->next : nullptr;

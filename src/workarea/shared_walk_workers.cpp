@@ -74,8 +74,7 @@ void Workers::GoThrough(size_t stack, FolderHold folder, Piece* piece, size_t& l
       return;
     }
     board_.Offer(stack, piece);
-    for (size_t i = 0; i < piece->count; ++i) {
-      Entry& entry = piece->entries[i];
+    for (Entry& entry : piece->Entries()) {
       if (!entry.plain) continue;
       AwaitRoom();
       if (board_.TasksWaiting()) {

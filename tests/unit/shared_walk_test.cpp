@@ -190,6 +190,7 @@ TEST_F(SharedWalkParts, AWorkerWakesTheWalkBeforeItSleeps) {
   }
 }
 
+// Removals queue up to the limit; the lock knows its holder.
 TEST_F(SharedWalkParts, RemovalsQueueUpToTheLimit) {
   JobBoard board(1, 2);
   Task tasks[3];
@@ -202,6 +203,12 @@ TEST_F(SharedWalkParts, RemovalsQueueUpToTheLimit) {
   EXPECT_EQ(board.TakeTask(), &tasks[1]);
   EXPECT_FALSE(board.TasksWaiting());
   EXPECT_EQ(board.TakeTask(), nullptr);
+  // The debug builds' check of who holds the lock says so.
+  {
+    JobBoard::Guard guard(board);
+    EXPECT_TRUE(board.LockHeld());
+  }
+  EXPECT_FALSE(board.LockHeld());
 }
 
 // A folder of 300 subfolders, a work-area name and a file: pieces of 128
