@@ -2,11 +2,10 @@
 // where it is kept or removed, counted once however often it is met.
 #include <atomic>
 #include <cassert>
-#include <set>
-#include <tuple>
 #include <utility>
 
 #include "common/catalog.h"
+#include "common/met_items.h"
 #include "common/progress.h"
 #include "common/run_record.h"
 #include "common/run_state.h"
@@ -16,21 +15,41 @@ Tally Counts;
 
 namespace {
 
-// The items met so far, by identity. The thread that begins an item (the
-// walk's) touches it, only while it holds CountedLock (a spin lock: the set
-// is touched briefly, once an item); cleared between runs.
-std::set<std::tuple<uint64_t, uint64_t, uint64_t>> CountedItems;
+// The items met so far, by identity, and not removed since. The thread
+// that begins an item (the walk's) adds to it; the thread that ends one it
+// removed (the walk's, or a worker's) takes its identity out. Both touch it
+// only while they hold CountedLock (a spin lock: the set is touched
+// briefly, once an item); cleared between runs. A removed work area cannot
+// be met again (a folder has no second name of its own), so the set holds
+// only what the run keeps or lists, and an id the file system gives again
+// to a folder made later is counted.
+MetItems CountedItems;
 std::atomic_flag CountedLock = ATOMIC_FLAG_INIT;
+
+void LockCounted() {
+  while (CountedLock.test_and_set(std::memory_order_acquire)) {
+  }
+}
+void UnlockCounted() {
+  assert(CountedLock.test());
+  CountedLock.clear(std::memory_order_release);
+}
 
 // True the first time the item `identity` is met. Asked when an item is
 // begun, on the walk's thread in the walk's order, so that whichever
 // thread ends it, the one counted is the one one thread would count.
 bool FirstMet(const plat::FileIdentity& identity) {
-  while (CountedLock.test_and_set(std::memory_order_acquire)) {
-  }
-  const bool first = CountedItems.insert({identity.volume, identity.file, identity.fileHigh}).second;
-  CountedLock.clear(std::memory_order_release);
+  LockCounted();
+  const bool first = CountedItems.Insert(identity);
+  UnlockCounted();
   return first;
+}
+
+// The item `identity` was removed: a folder met later with that id is new.
+void Forget(const plat::FileIdentity& identity) {
+  LockCounted();
+  CountedItems.Erase(identity);
+  UnlockCounted();
 }
 
 // Under /MINAGE every stale item is measured for its age, so every item is
@@ -42,7 +61,7 @@ bool Accounting() { return OutputFlags != 0 || YoungSince != 0 || ProgressActive
 void ClearCounts() {
   // Between runs, when no thread ends an item: nobody holds the lock.
   assert(!CountedLock.test());
-  CountedItems.clear();
+  CountedItems.Clear();
   for (std::atomic<uint64_t>* count : {&Counts.workAreas, &Counts.logs, &Counts.entries, &Counts.bytes,
                                        &Counts.running, &Counts.otherHost, &Counts.ownerUnknown, &Counts.failed,
                                        &Counts.young, &Counts.unread})
@@ -79,6 +98,8 @@ void BeginItem(ItemScope& scope, ItemKind kind, std::wstring_view parent, const 
   item.hasError = false;
   item.judged.clear();
   item.counted = !scope.nextIdentified || FirstMet(scope.nextIdentity);
+  item.identified = scope.nextIdentified;
+  item.identity = scope.nextIdentity;
   scope.nextIdentified = false;
 }
 
@@ -86,6 +107,7 @@ void EndItem(ItemScope& scope, ItemVerdict verdict, ItemAction action, uint64_t 
   OpenItem& item = scope.item;
   if (!item.open) return;
   item.open = false;
+  if (item.identified && action == ActionRemoved) Forget(item.identity);
   // Counted once however often it is met; its lines stay as they are.
   if (item.counted) switch (action) {
     case ActionRemoved:

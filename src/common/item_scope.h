@@ -33,6 +33,8 @@ struct OpenItem {
   std::wstring errorLine;   // as printed, for the event log
   std::wstring judged;      // the lines held while a stale item was judged (/MINAGE)
   bool counted = true;      // the first time this item was met: it is counted when it ends
+  bool identified = false;  // its identity is known (IdentifyNextItem): forgotten once it is removed
+  plat::FileIdentity identity;
 };
 
 struct ItemScope {
