@@ -31,7 +31,7 @@ namespace sharedwalk {
 // memory and the open directories whatever the tree. Under a descriptor
 // limit, a quarter of it may be ahead of the walk.
 constexpr size_t kPieceEntries = 128;
-constexpr size_t kAheadLimit = 2048;
+constexpr size_t kAheadLimit = 3072;
 constexpr size_t kAheadLeast = 16;
 // Pieces a worker lists between looks whether the walk waits for it.
 constexpr size_t kWakeEvery = 128;
